@@ -1,0 +1,11 @@
+# KRV_SANITIZE=address builds with AddressSanitizer, LeakSanitizer and
+# UndefinedBehaviorSanitizer; KRV_SANITIZE=thread with ThreadSanitizer.
+if(KRV_SANITIZE STREQUAL "address")
+  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  add_link_options(-fsanitize=address,undefined)
+elseif(KRV_SANITIZE STREQUAL "thread")
+  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=thread)
+elseif(KRV_SANITIZE)
+  message(FATAL_ERROR "KRV_SANITIZE must be empty, 'address' or 'thread'")
+endif()

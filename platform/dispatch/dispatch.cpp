@@ -1,0 +1,193 @@
+#include "dispatch.h"
+
+#include <glib.h>
+
+#include <cmath>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
+
+namespace dispatch {
+
+struct Queue::Pending {
+  mutable std::mutex mutex;
+  std::deque<Task> tasks;
+  std::thread::id runner;
+};
+
+// A GSource that is ready while the queue has tasks; dispatching runs them
+// in submission order.
+struct Queue::Source {
+  GSource base;
+  Queue* queue;
+
+  static gboolean prepare(GSource* s, gint* timeout) {
+    *timeout = -1;
+    return reinterpret_cast<Source*>(s)->queue->hasTasks();
+  }
+  static gboolean check(GSource* s) { return reinterpret_cast<Source*>(s)->queue->hasTasks(); }
+  static gboolean dispatch(GSource* s, GSourceFunc, gpointer) {
+    reinterpret_cast<Source*>(s)->queue->drain();
+    return G_SOURCE_CONTINUE;
+  }
+  static GSourceFuncs funcs;
+};
+
+GSourceFuncs Queue::Source::funcs = {Queue::Source::prepare, Queue::Source::check, Queue::Source::dispatch,
+                                     nullptr, nullptr, nullptr};
+
+Queue::Queue(std::string label, GMainContext* context)
+    : label_(std::move(label)), context_(context), pending_(std::make_unique<Pending>()) {
+  g_main_context_ref(context_);
+}
+
+void Queue::attach() {
+  GSource* s = g_source_new(&Source::funcs, sizeof(Source));
+  source_ = reinterpret_cast<Source*>(s);
+  source_->queue = this;
+  g_source_set_priority(s, G_PRIORITY_DEFAULT);
+  g_source_attach(s, context_);
+}
+
+Queue::~Queue() {
+  if (source_ != nullptr) {
+    g_source_destroy(&source_->base);
+    g_source_unref(&source_->base);
+  }
+  g_main_context_unref(context_);
+}
+
+bool Queue::hasTasks() const {
+  std::lock_guard lock(pending_->mutex);
+  return !pending_->tasks.empty();
+}
+
+void Queue::drain() {
+  std::deque<Task> batch;
+  {
+    std::lock_guard lock(pending_->mutex);
+    batch.swap(pending_->tasks);
+    pending_->runner = std::this_thread::get_id();
+  }
+  for (auto& task : batch) task();
+}
+
+void Queue::async(Task task) {
+  {
+    std::lock_guard lock(pending_->mutex);
+    pending_->tasks.push_back(std::move(task));
+  }
+  g_main_context_wakeup(context_);
+}
+
+namespace {
+gboolean runTimer(gpointer data) {
+  (*static_cast<Task*>(data))();
+  return G_SOURCE_REMOVE;
+}
+void deleteTimer(gpointer data) { delete static_cast<Task*>(data); }
+}  // namespace
+
+void Queue::after(double seconds, Task task) {
+  // Round up to whole milliseconds: a timer may fire late, never early.
+  auto ms = static_cast<guint>(std::ceil(std::max(0.0, seconds) * 1000.0));
+  GSource* s = g_timeout_source_new(ms);
+  g_source_set_callback(s, runTimer, new Task(std::move(task)), deleteTimer);
+  g_source_attach(s, context_);
+  g_source_unref(s);
+}
+
+bool Queue::isCurrent() const { return g_main_context_is_owner(context_); }
+
+void Queue::sync(const Task& task) {
+  if (isCurrent()) {
+    task();
+    return;
+  }
+  std::mutex m;
+  std::condition_variable cv;
+  bool done = false;
+  async([&] {
+    task();
+    std::lock_guard lock(m);
+    done = true;
+    cv.notify_one();
+  });
+  std::unique_lock lock(m);
+  cv.wait(lock, [&] { return done; });
+}
+
+namespace {
+
+class MainQueue final : public Queue {
+ public:
+  MainQueue() : Queue("main", g_main_context_default()) { attach(); }
+};
+
+class SerialQueue final : public Queue {
+ public:
+  explicit SerialQueue(std::string label) : Queue(std::move(label), g_main_context_new()) {
+    g_main_context_unref(context());  // the base holds the one reference
+    attach();
+    loop_ = g_main_loop_new(context(), FALSE);
+    thread_ = std::thread([this] {
+      g_main_context_push_thread_default(context());
+      g_main_loop_run(loop_);
+      g_main_context_pop_thread_default(context());
+    });
+  }
+  ~SerialQueue() override {
+    g_main_loop_quit(loop_);
+    if (thread_.get_id() == std::this_thread::get_id()) {
+      thread_.detach();  // destroyed from its own task: the loop ends when the task returns
+    } else {
+      thread_.join();
+    }
+    g_main_loop_unref(loop_);
+  }
+
+ private:
+  GMainLoop* loop_;
+  std::thread thread_;
+};
+
+GMainLoop* mainLoop() {
+  static GMainLoop* loop = g_main_loop_new(g_main_context_default(), FALSE);
+  return loop;
+}
+
+}  // namespace
+
+Queue& mainQueue() {
+  static MainQueue* queue = new MainQueue();  // lives as long as the process
+  return *queue;
+}
+
+std::shared_ptr<Queue> makeSerialQueue(std::string label) { return std::make_shared<SerialQueue>(std::move(label)); }
+
+void runMain() {
+  mainQueue();
+  g_main_loop_run(mainLoop());
+}
+
+void quitMain() { g_main_loop_quit(mainLoop()); }
+
+bool runMainUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
+  mainQueue();
+  auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (!done()) {
+    auto left = deadline - std::chrono::steady_clock::now();
+    if (left <= std::chrono::milliseconds(0)) return done();
+    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(left).count();
+    GSource* wake = g_timeout_source_new(static_cast<guint>(std::min<long long>(ms, 50)));
+    g_source_set_callback(wake, [](gpointer) -> gboolean { return G_SOURCE_REMOVE; }, nullptr, nullptr);
+    g_source_attach(wake, g_main_context_default());
+    g_main_context_iteration(g_main_context_default(), TRUE);
+    g_source_destroy(wake);
+    g_source_unref(wake);
+  }
+  return true;
+}
+
+}  // namespace dispatch
