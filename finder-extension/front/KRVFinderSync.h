@@ -22,42 +22,46 @@
 #include <string>
 #include <vector>
 
+#include "platform/findersync/findersync.h"
 #include "platform/foundation/fileurl.h"
+#include "platform/menus/menus.h"
 
 namespace graphics {
 class Image;
 struct Color;
 class BitmapImageRep;
 }  // namespace graphics
-namespace menus {
-class Menu;
-}
 
 class KRVFinderSyncFolderMonitor;
 
-class KRVFinderSync : public std::enable_shared_from_this<KRVFinderSync> {
+class KRVFinderSync : public findersync::FinderSync, public std::enable_shared_from_this<KRVFinderSync> {
  public:
   // --- start-up and badges (KRVFinderSync.cpp)
   // The principal, fully started; nullptr when the base initialiser fails
   // (no Finder Sync controller installed in the process).
   static std::shared_ptr<KRVFinderSync> init();
-  ~KRVFinderSync();
+  // An instance that has not started (no images, registry or monitor), for
+  // tests of the members that need no start-up.
+  KRVFinderSync() = default;
+  ~KRVFinderSync() override;
 
-  void beginObservingDirectoryAtURL(const foundation::FileURL& url);
-  void endObservingDirectoryAtURL(const foundation::FileURL& url);
-  void requestBadgeIdentifierForURL(const foundation::FileURL& url);
+  void beginObservingDirectoryAtURL(const foundation::FileURL& url) override;
+  void endObservingDirectoryAtURL(const foundation::FileURL& url) override;
+  void requestBadgeIdentifierForURL(const foundation::FileURL& url) override;
   void p_workingCopyDidChangeAtRootURL(const foundation::FileURL& rootURL, const foundation::URLSet& changedURLs);
 
-  // --- badge images (KRVFinderSync+BadgeImages.cpp)
-  void p_registerBadgeImages();
-  std::shared_ptr<graphics::Image> p_badgeImageWithSymbolName(const std::string& symbolName,
-                                                              const graphics::Color& color);
-  std::shared_ptr<graphics::Image> p_fullBleedBadgeImageFromImage(const graphics::Image& image);
-  std::shared_ptr<graphics::Image> p_badgeDotWithColor(const graphics::Color& color);
-  std::shared_ptr<graphics::BitmapImageRep> p_bitmapRepWithSize(double size, std::int64_t scale);
+  // --- badge images (KRVFinderSync+BadgeImages.cpp); they use no instance state
+  static void p_registerBadgeImages();
+  static std::shared_ptr<graphics::Image> p_badgeImageWithSymbolName(const std::string& symbolName,
+                                                                     const graphics::Color& color);
+  static std::shared_ptr<graphics::Image> p_fullBleedBadgeImageFromImage(const graphics::Image& image);
+  static std::shared_ptr<graphics::Image> p_badgeDotWithColor(const graphics::Color& color);
+  static std::shared_ptr<graphics::BitmapImageRep> p_bitmapRepWithSize(double size, std::int64_t scale);
 
   // --- menu and actions (KRVFinderSync+Menu.cpp)
-  std::unique_ptr<menus::Menu> menuForMenuKind(std::uint64_t menuKind);
+  std::unique_ptr<menus::Menu> menuForMenuKind(std::uint64_t menuKind) override;
+  // Dispatches a chosen item's action name to the action member.
+  bool performMenuAction(const std::string& action) override;
   void showInKorvane();
   void updateItems();
   void commitItems();
@@ -72,7 +76,5 @@ class KRVFinderSync : public std::enable_shared_from_this<KRVFinderSync> {
   void p_deleteStaleCommandFilesInDirectory(const foundation::FileURL& directory);
 
  private:
-  KRVFinderSync() = default;
-
   std::shared_ptr<KRVFinderSyncFolderMonitor> i_folderMonitor;
 };

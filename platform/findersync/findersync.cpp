@@ -1,4 +1,4 @@
-#include "controller.h"
+#include "findersync.h"
 
 namespace findersync {
 

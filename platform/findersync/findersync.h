@@ -1,7 +1,12 @@
-// The Finder Sync controller: what the principal object asks of the file
-// manager side (FIFinderSyncController).
+// Finder Sync: the file manager's side of the extension.
 //
-// Contract:
+// FinderSync (FIFinderSync) is the base of the extension's principal object:
+// the host calls its members when the file manager shows folders, wants
+// badges or menus, or the user chooses a menu item. The host may call them on
+// any thread.
+//
+// Controller (FIFinderSyncController) is what the principal asks of the file
+// manager. Contract:
 // - defaultController() is the one controller of the process. The extension
 //   host installs the session-bus controller before it creates the principal;
 //   tests install a FakeController. Until one is installed there is none.
@@ -12,6 +17,7 @@
 // - Every member may be called from any thread.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -20,12 +26,25 @@
 #include <vector>
 
 #include "platform/foundation/fileurl.h"
+#include "platform/menus/menus.h"
 
 namespace graphics {
 class Image;
 }
 
 namespace findersync {
+
+class FinderSync {
+ public:
+  virtual ~FinderSync() = default;
+  virtual void beginObservingDirectoryAtURL(const foundation::FileURL&) {}
+  virtual void endObservingDirectoryAtURL(const foundation::FileURL&) {}
+  virtual void requestBadgeIdentifierForURL(const foundation::FileURL&) {}
+  // The menu for a menu kind, or nullptr for none.
+  virtual std::unique_ptr<menus::Menu> menuForMenuKind(std::uint64_t) { return nullptr; }
+  // Runs the action member a chosen menu item names; false when there is none.
+  virtual bool performMenuAction(const std::string&) { return false; }
+};
 
 class Controller {
  public:
