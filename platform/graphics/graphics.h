@@ -71,7 +71,6 @@ struct Color {
 
 inline constexpr Color whiteColor{1, 1, 1, 1};
 inline constexpr Color blackColor{0, 0, 0, 1};
-inline constexpr Color clearColor{0, 0, 0, 0};
 // The light-appearance system palette: red #FF3B30, orange #FF9500,
 // blue #007AFF, grey #8E8E93, purple #AF52DE.
 inline constexpr Color systemRedColor{255 / 255.0, 59 / 255.0, 48 / 255.0, 1};
