@@ -154,9 +154,10 @@ OSStatus MemoryStore::update(const Dictionary& query, const Dictionary& attribut
   if (failure_ != errSecSuccess) return failure_;
   if (!query.text(kSecClass)) return errSecParam;
   bool any = false;
+  Dictionary changes = storedAttributes(attributes);
   for (auto& item : items_) {
     if (!itemMatches(item, query)) continue;
-    for (const auto& [key, value] : storedAttributes(attributes).entries()) item.set(key, value);
+    for (const auto& [key, value] : changes.entries()) item.set(key, value);
     any = true;
   }
   return any ? errSecSuccess : errSecItemNotFound;
