@@ -157,19 +157,37 @@ class Call {
   Call& operator=(const Call&) = delete;
 
   // Starts an operation with the call's cancellable and a completion
-  // callback, and runs the context until it completes; returns its result.
+  // callback, and runs the context until it completes; returns its result,
+  // or none when the deadline passed first. Some steps (the bus handshake)
+  // do not heed cancellation, so an operation still running then is
+  // abandoned: its completion, if it ever comes, only frees its slot.
   Ref<GAsyncResult> wait(const std::function<void(GCancellable*, GAsyncReadyCallback, gpointer)>& start) {
-    GAsyncResult* result = nullptr;
-    start(cancellable_, &Call::onReady, &result);
-    while (result == nullptr) g_main_context_iteration(context_, TRUE);
-    return Ref<GAsyncResult>(result);
+    auto* pending = new Pending;
+    start(cancellable_, &Call::onReady, pending);
+    while (pending->result == nullptr && !deadlinePassed_) g_main_context_iteration(context_, TRUE);
+    if (pending->result == nullptr) {
+      pending->abandoned = true;
+      return nullptr;
+    }
+    Ref<GAsyncResult> result(pending->result);
+    delete pending;
+    return result;
   }
 
   OSStatus fail(const GError* error) const { return deadlinePassed_ ? errSecNotAvailable : statusFor(error); }
 
  private:
-  static void onReady(GObject*, GAsyncResult* result, gpointer slot) {
-    *static_cast<GAsyncResult**>(slot) = G_ASYNC_RESULT(g_object_ref(result));
+  struct Pending {
+    GAsyncResult* result = nullptr;
+    bool abandoned = false;
+  };
+  static void onReady(GObject*, GAsyncResult* result, gpointer data) {
+    auto* pending = static_cast<Pending*>(data);
+    if (pending->abandoned) {
+      delete pending;
+      return;
+    }
+    pending->result = G_ASYNC_RESULT(g_object_ref(result));
   }
   static gboolean onDeadline(gpointer self) {
     auto* call = static_cast<Call*>(self);
@@ -241,6 +259,7 @@ class SecretServiceStore : public Store {
       secret_service_store(service, &kind->schema, wanted.get(), SECRET_COLLECTION_DEFAULT, label.c_str(),
                            secret.get(), cancellable, callback, slot);
     });
+    if (!done) return errSecNotAvailable;
     GError* error = nullptr;
     if (!secret_service_store_finish(service, done.get(), &error)) return failWith(call, error);
     return errSecSuccess;
@@ -271,6 +290,7 @@ class SecretServiceStore : public Store {
       auto done = call.wait([&](GCancellable* cancellable, GAsyncReadyCallback callback, gpointer slot) {
         secret_item_delete(item.get(), cancellable, callback, slot);
       });
+      if (!done) return errSecNotAvailable;
       GError* error = nullptr;
       if (!secret_item_delete_finish(item.get(), done.get(), &error)) return failWith(call, error);
     }
@@ -291,6 +311,7 @@ class SecretServiceStore : public Store {
     auto done = call.wait([](GCancellable* cancellable, GAsyncReadyCallback callback, gpointer slot) {
       secret_service_get(SECRET_SERVICE_NONE, cancellable, callback, slot);
     });
+    if (!done) return errSecNotAvailable;
     GError* error = nullptr;
     SecretService* got = secret_service_get_finish(done.get(), &error);
     if (got == nullptr) return failWith(call, error);
@@ -310,6 +331,7 @@ class SecretServiceStore : public Store {
       secret_service_search(service, &kind.schema, attributes.get(), static_cast<SecretSearchFlags>(flags),
                             cancellable, callback, slot);
     });
+    if (!done) return errSecNotAvailable;
     GError* error = nullptr;
     GList* list = secret_service_search_finish(service, done.get(), &error);
     if (error != nullptr) return failWith(call, error);
@@ -384,6 +406,8 @@ class SecretServiceStore : public Store {
     auto done = call.wait([&](GCancellable* cancellable, GAsyncReadyCallback callback, gpointer slot) {
       secret_item_set_attributes(item, &kind.schema, merged.get(), cancellable, callback, slot);
     });
+
+    if (!done) return errSecNotAvailable;
     GError* error = nullptr;
     if (!secret_item_set_attributes_finish(item, done.get(), &error)) return failWith(call, error);
 
@@ -391,6 +415,7 @@ class SecretServiceStore : public Store {
       auto labelled = call.wait([&](GCancellable* cancellable, GAsyncReadyCallback callback, gpointer slot) {
         secret_item_set_label(item, label->c_str(), cancellable, callback, slot);
       });
+      if (!labelled) return errSecNotAvailable;
       if (!secret_item_set_label_finish(item, labelled.get(), &error)) return failWith(call, error);
     }
     if (auto data = changes.data(kSecValueData)) {
@@ -399,6 +424,7 @@ class SecretServiceStore : public Store {
       auto stored = call.wait([&](GCancellable* cancellable, GAsyncReadyCallback callback, gpointer slot) {
         secret_item_set_secret(item, secret.get(), cancellable, callback, slot);
       });
+      if (!stored) return errSecNotAvailable;
       if (!secret_item_set_secret_finish(item, stored.get(), &error)) return failWith(call, error);
     }
     return errSecSuccess;
