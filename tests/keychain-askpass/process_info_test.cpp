@@ -186,7 +186,7 @@ TEST(KRVProcessInfo, MissingProcessFailsSilently) {
 TEST(KRVProcessInfo, RealChildProcessThroughProc) {
   pid_t child = fork();
   if (child == 0) {
-    execl("/bin/sh", "sh", "-c", "sleep 30; :", "svnuser@buildhost", "svnserve", static_cast<char*>(nullptr));
+    execl("/bin/sh", "sh", "-c", "sleep 30 >/dev/null 2>&1; :", "svnuser@buildhost", "svnserve", static_cast<char*>(nullptr));
     _exit(127);
   }
   std::optional<KRVProcessInfo> info;
@@ -198,7 +198,7 @@ TEST(KRVProcessInfo, RealChildProcessThroughProc) {
   waitpid(child, nullptr, 0);
   ASSERT_TRUE(info);
   EXPECT_EQ(info->processIdentifier(), child);
-  EXPECT_EQ(info->arguments(), (Args{"sh", "-c", "sleep 30; :", "svnuser@buildhost", "svnserve"}));
+  EXPECT_EQ(info->arguments(), (Args{"sh", "-c", "sleep 30 >/dev/null 2>&1; :", "svnuser@buildhost", "svnserve"}));
   ASSERT_TRUE(info->executablePath());
   EXPECT_NE(info->executablePath()->find("sh"), std::string::npos);
 

@@ -18,7 +18,7 @@ namespace {
 class Child {
  public:
   explicit Child(std::vector<std::string> extra = {}) {
-    std::vector<std::string> args = {"sh", "-c", "sleep 30; :", "sh"};
+    std::vector<std::string> args = {"sh", "-c", "sleep 30 >/dev/null 2>&1; :", "sh"};
     args.insert(args.end(), extra.begin(), extra.end());
     char self[PATH_MAX] = {};
     readlink("/proc/self/exe", self, sizeof self - 1);
@@ -94,7 +94,7 @@ TEST(ProcessSysctl, ArgumentBlockOfAChildHasTheHostLayout) {
   // The strings start on a word boundary after NUL padding.
   auto strings = block.find_first_not_of('\0', 4 + path.size());
   EXPECT_EQ(strings % sizeof(void*), 0u);
-  EXPECT_EQ(block.substr(strings), std::string("sh\0-c\0sleep 30; :\0sh\0\0extra arg\0", 32));
+  EXPECT_EQ(block.substr(strings), std::string("sh\0-c\0sleep 30 >/dev/null 2>&1; :\0sh\0\0extra arg\0", 48));
 }
 
 TEST(ProcessSysctl, ShortBufferGetsThePrefixAndItsLength) {
