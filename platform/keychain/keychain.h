@@ -33,7 +33,9 @@
 // protocol, server, path, account, access-group and synchronizable
 // ("true"/"false"); generic passwords "com.korvaneapp.keychain.GenericPassword"
 // with service and account. The item label is kSecAttrLabel (by default the
-// server or the service); the secret is the password bytes.
+// server or the service); the secret is the password bytes. Reads use a
+// "plain" Secret Service session (the secret crosses only the user's own
+// session bus); writes go through libsecret's encrypted session.
 #pragma once
 
 #include <cstdint>

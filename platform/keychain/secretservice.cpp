@@ -563,7 +563,8 @@ class SecretServiceStore : public Store {
   OSStatus updateItem(Call& call, const Kind& kind, SecretItem* item, const Dictionary& changes) {
     Table merged(secret_item_get_attributes(item));
     Table changed = attributesOf(kind, changes);
-    if (kind.synchronizable && !changes.find(kSecAttrSynchronizable)) g_hash_table_remove(changed.get(), "synchronizable");
+    if (kind.synchronizable && !changes.find(kSecAttrSynchronizable))
+      g_hash_table_remove(changed.get(), "synchronizable");
     GHashTableIter it;
     gpointer name = nullptr;
     gpointer value = nullptr;

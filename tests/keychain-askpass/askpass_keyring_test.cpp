@@ -21,7 +21,8 @@ const std::string kGroup = "7QH2MXR5TB.com.korvaneapp.shareditems";
 std::string bin(const std::string& name) { return testsupport::binDir() + "/" + name; }
 
 // keychain-askpass PROMPT, started by a parent with the given arguments.
-RunResult askpass(const Args& parentArgs, const std::string& prompt, const std::map<std::string, std::string>& env = {}) {
+RunResult askpass(const Args& parentArgs, const std::string& prompt,
+                  const std::map<std::string, std::string>& env = {}) {
   Args argv = {bin("krv-askpass-parent")};
   argv.insert(argv.end(), parentArgs.begin(), parentArgs.end());
   argv.insert(argv.end(), {"--", bin("keychain-askpass"), prompt});
@@ -205,7 +206,8 @@ TEST(KeychainAskpassKeyring, LockedKeyringIsNotAnswered) {
   auto result = askpass(sshArgs("u@lockedhost"), "password:", bus.env());
   EXPECT_EQ(result.status, 1);
   EXPECT_EQ(result.out, "");
-  auto again = run({"timeout", "20", bin("korvane-app"), "store-password", "svn+ssh://lockedhost", "u"}, bus.env(), "x");
+  auto again =
+      run({"timeout", "20", bin("korvane-app"), "store-password", "svn+ssh://lockedhost", "u"}, bus.env(), "x");
   EXPECT_EQ(again.status, 1);
   EXPECT_NE(again.err.find("(-25308)"), std::string::npos) << again.err;
 }

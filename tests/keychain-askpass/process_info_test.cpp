@@ -186,7 +186,8 @@ TEST(KRVProcessInfo, MissingProcessFailsSilently) {
 TEST(KRVProcessInfo, RealChildProcessThroughProc) {
   pid_t child = fork();
   if (child == 0) {
-    execl("/bin/sh", "sh", "-c", "sleep 30 >/dev/null 2>&1; :", "svnuser@buildhost", "svnserve", static_cast<char*>(nullptr));
+    execl("/bin/sh", "sh", "-c", "sleep 30 >/dev/null 2>&1; :", "svnuser@buildhost", "svnserve",
+          static_cast<char*>(nullptr));
     _exit(127);
   }
   std::optional<KRVProcessInfo> info;
