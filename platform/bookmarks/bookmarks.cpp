@@ -48,7 +48,7 @@ std::optional<Resolved> resolve(const plist::Data& bookmark, std::uint64_t optio
   std::string why;
   auto value = plist::parse(bookmark, &why);
   if (!value) {
-    setError(error, "The bookmark data is not a property list (" + why + ")");
+    setError(error, "The bookmark data cannot be read: " + why);
     return std::nullopt;
   }
   const plist::Dictionary* dict = value->asDictionary();
