@@ -14,6 +14,7 @@
 #include "platform/dispatch/dispatch.h"
 #include "platform/log/log.h"
 #include "platform/plist/plist.h"
+#include "tests/support/privatebus.h"
 #include "tests/support/support.h"
 
 extern char** environ;
@@ -64,6 +65,7 @@ class KorvaneApp : public ::testing::Test {
     suiteDir_ = nullptr;
   }
   void SetUp() override {
+    testsupport::usePrivateSessionBus();
     setenv("HOME", (dir / "home").c_str(), 1);
     setenv("XDG_DATA_HOME", (dir / "data").c_str(), 1);
     setenv("XDG_CONFIG_HOME", (dir / "config").c_str(), 1);

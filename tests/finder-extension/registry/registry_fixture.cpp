@@ -7,6 +7,7 @@
 #include "platform/bookmarks/bookmarks.h"
 #include "platform/defaults/defaults.h"
 #include "platform/dispatch/dispatch.h"
+#include "tests/support/privatebus.h"
 
 using namespace std::chrono_literals;
 
@@ -18,7 +19,11 @@ KRVFinderSyncWorkingCopies::RootURLsDidChange RootChanges::callback() const {
 }
 
 void RegistryTest::SetUp() {
-  if (std::getenv("KRV_REGISTRY_CHILD_DIR") == nullptr) dir_ = std::make_unique<testsupport::TempDir>();
+  if (std::getenv("KRV_REGISTRY_CHILD_DIR") == nullptr) {
+    dir_ = std::make_unique<testsupport::TempDir>();
+    // Other suites' registries post the same names; counts must see only ours.
+    testsupport::usePrivateSessionBus();
+  }
   setenv("HOME", (base() + "/home").c_str(), 1);
   setenv("XDG_DATA_HOME", (base() + "/data").c_str(), 1);
   setenv("XDG_CONFIG_HOME", (base() + "/config").c_str(), 1);

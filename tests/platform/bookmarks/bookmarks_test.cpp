@@ -81,8 +81,8 @@ TEST(Bookmarks, MissingItemsAndGarbageGiveNothingWithAMessage) {
     return dict(d);
   };
   const Case cases[] = {
-      {{}, "not a property list"},
-      {bytes("garbage \xff\xfe"), "not a property list"},
+      {{}, "cannot be read"},
+      {bytes("garbage \xff\xfe"), "cannot be read: the data is not a property list"},
       {dict({}), "not a bookmark"},
       {without("kind", "com.example.other"), "not a bookmark"},
       {without("version", 2), "not a bookmark"},

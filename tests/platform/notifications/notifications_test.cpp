@@ -8,6 +8,7 @@
 #include <cstdlib>
 
 #include "platform/dispatch/dispatch.h"
+#include "tests/support/privatebus.h"
 #include "tests/support/support.h"
 
 using namespace std::chrono_literals;
@@ -103,5 +104,10 @@ int runChild(const std::string& mode) {
 int main(int argc, char** argv) {
   if (const char* mode = std::getenv("KRV_NOTIFICATIONS_CHILD")) return runChild(mode);
   ::testing::InitGoogleTest(&argc, argv);
+  // Suites running in parallel would otherwise hear each other's pings.
+  struct PrivateBus : ::testing::Environment {
+    void SetUp() override { testsupport::usePrivateSessionBus(); }
+  };
+  ::testing::AddGlobalTestEnvironment(new PrivateBus);
   return RUN_ALL_TESTS();
 }
