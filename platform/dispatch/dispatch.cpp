@@ -141,32 +141,30 @@ class SerialQueue final : public Queue {
   explicit SerialQueue(std::string label) : Queue(std::move(label), g_main_context_new()) {
     g_main_context_unref(context());  // the base holds the one reference
     attach();
-    loop_ = g_main_loop_new(context(), FALSE);
-    // The thread holds its own references: it may outlive the queue when the
-    // queue is destroyed from one of its own tasks.
-    GMainContext* ctx = g_main_context_ref(context());
-    GMainLoop* loop = g_main_loop_ref(loop_);
-    thread_ = std::thread([ctx, loop] {
-      g_main_context_push_thread_default(ctx);
-      g_main_loop_run(loop);
-      g_main_context_pop_thread_default(ctx);
-      g_main_loop_unref(loop);
-      g_main_context_unref(ctx);
+    // The thread keeps its own references: it may outlive the queue when the
+    // queue is destroyed from one of its tasks. A stop flag rather than
+    // g_main_loop_quit(), which is lost when it comes before the thread has
+    // entered g_main_loop_run().
+    thread_ = std::thread([context = g_main_context_ref(context()), stop = stop_] {
+      g_main_context_push_thread_default(context);
+      while (!stop->load()) g_main_context_iteration(context, TRUE);
+      g_main_context_pop_thread_default(context);
+      g_main_context_unref(context);
     });
   }
   ~SerialQueue() override {
     markStopped();
-    g_main_loop_quit(loop_);
+    stop_->store(true);
+    g_main_context_wakeup(context());
     if (thread_.get_id() == std::this_thread::get_id()) {
-      thread_.detach();  // destroyed from its own task: the loop ends when the task returns
+      thread_.detach();  // destroyed from its own task: the thread ends when the task returns
     } else {
       thread_.join();
     }
-    g_main_loop_unref(loop_);
   }
 
  private:
-  GMainLoop* loop_;
+  std::shared_ptr<std::atomic<bool>> stop_ = std::make_shared<std::atomic<bool>>(false);
   std::thread thread_;
 };
 

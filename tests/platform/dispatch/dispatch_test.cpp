@@ -84,3 +84,13 @@ TEST(MainQueue, RunsTasksFromOtherThreadsWhileTheMainLoopRuns) {
 TEST(MainQueue, RunMainUntilGivesUpAtTheTimeout) {
   EXPECT_FALSE(dispatch::runMainUntil([] { return false; }, 30ms));
 }
+
+TEST(SerialQueue, CanBeDestroyedRightAfterItIsMade) {
+  // The queue's thread may not have started its loop yet when the
+  // destructor asks it to stop; the request must not be lost.
+  for (int i = 0; i < 500; ++i) dispatch::makeSerialQueue("test.short-lived");
+  auto queue = dispatch::makeSerialQueue("test.after");
+  std::atomic<bool> ran{false};
+  queue->sync([&] { ran = true; });
+  EXPECT_TRUE(ran);
+}
