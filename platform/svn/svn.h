@@ -9,16 +9,20 @@
 //   same bytes, whatever the process's locale.
 // - KRVWorkingCopyStatusScanner::scanLocalTarget() walks the working copy at
 //   an absolute root path with svn_client_status6, without network access,
-//   and calls the entry block once per item, on the calling thread, one call
-//   at a time, all before it returns. The registry calls it from its status
-//   queue; scans on different threads do not share state.
-// - Each item arrives as its absolute UTF-8 path (the root path as given,
-//   extended by path components), its svn_client_status_t record and an
-//   svn_wc_status2_t record built from the same status (see scanner.cpp for
-//   which fields it fills). All three are valid only during the call.
+//   and calls the entry block once per item (see externals below), on the
+//   calling thread, one call at a time, all before it returns. The registry
+//   calls it from its status queue; scans on different threads share no
+//   state.
+// - Each item arrives as its absolute path in valid UTF-8 (the root path as
+//   given, extended by path components; Subversion refuses a file name that
+//   is not UTF-8, and the scan then fails with an error), its
+//   svn_client_status_t record, and an svn_wc_status2_t record built from
+//   the same status (scanner.cpp says which fields it fills). All three are
+//   valid only during the call.
 // - Items inside svn:externals definitions are walked after the main
 //   working copy, like `svn status` does; the external's folder itself is
-//   reported with the status svn_wc_status_external.
+//   reported with the status svn_wc_status_external, then once more as the
+//   root of its own walk.
 // - The result is null on success. Otherwise it is an error the caller owns
 //   and frees with svn_error_clear; the items reported before it stay valid.
 //   An entry block that returns an error stops the scan, and that error (or
