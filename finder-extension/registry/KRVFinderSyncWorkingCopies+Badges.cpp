@@ -64,10 +64,12 @@ KRVFinderSyncWorkingCopies::BadgeMap KRVFinderSyncWorkingCopies::p_computeBadges
         return SVN_NO_ERROR;
       });
   if (err != nullptr && KRVFinderSyncLog().errorEnabled()) {
-    std::array<char, 1024> message{};
-    svn_err_best_message(err, message.data(), message.size());
+    // The message is the error's own text when it has one, else a generic
+    // one written into the buffer: use what the call returns.
+    std::array<char, 1024> buffer{};
+    const char* message = svn_err_best_message(err, buffer.data(), buffer.size());
     KRVFinderSyncLog().error("Status scan of " + rootPath + " failed: E" + std::to_string(err->apr_err) + " " +
-                             message.data());
+                             message);
   }
   svn_error_clear(err);
   // What was reported before a failure still counts.
