@@ -1,0 +1,286 @@
+// Badge requests through a registry that knows its working copies from a
+// real manifest: every item of a real working copy gets the badge its
+// status earns, folders the most important change below them; one scan
+// serves a root for 2.0 s (on an injected clock), and failures badge what
+// they can.
+#include <sys/inotify.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <regex>
+
+#include "platform/dispatch/dispatch.h"
+#include "platform/svn/svn.h"
+#include "registry_fixture.h"
+#include "tests/platform/svn/statusfixture.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using testsupport::writeFile;
+
+// Counts the scans of one working copy: each scan opens the working copy's
+// database once, and nothing else in these tests opens it.
+class ScanCounter {
+ public:
+  explicit ScanCounter(const std::string& wc) : fd_(inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {
+    EXPECT_GE(inotify_add_watch(fd_, (wc + "/.svn/wc.db").c_str(), IN_OPEN), 0);
+  }
+  ~ScanCounter() { close(fd_); }
+  int scans() {
+    alignas(inotify_event) char buffer[4096];
+    for (ssize_t n; (n = read(fd_, buffer, sizeof buffer)) > 0;)
+      for (ssize_t at = 0; at < n; at += sizeof(inotify_event) + reinterpret_cast<inotify_event*>(buffer + at)->len)
+        ++opens_;
+    return opens_;
+  }
+
+ private:
+  int fd_;
+  int opens_ = 0;
+};
+
+// A clock the test moves by hand.
+struct ManualClock {
+  std::shared_ptr<std::atomic<std::chrono::system_clock::time_point>> now =
+      std::make_shared<std::atomic<std::chrono::system_clock::time_point>>(std::chrono::system_clock::now());
+  KRVFinderSyncWorkingCopies::Clock clock() const {
+    return [now = now] { return now->load(); };
+  }
+  void advance(std::chrono::milliseconds by) { now->store(now->load() + by); }
+};
+
+class BadgesTest : public RegistryTest {
+ protected:
+  static void SetUpTestSuite() {
+    suiteDir_ = new testsupport::TempDir;
+    testsupport::makeDirs(suiteDir_->path() + "/rich");
+    rich_ = statusfixture::build(suiteDir_->path() + "/rich").wc;
+    testsupport::makeDirs(suiteDir_->path() + "/plain");
+    plain_ = testsupport::makeSvnRepo(suiteDir_->path() + "/plain", {{"d/b.txt", "b\n"}, {"top.txt", "t\n"}}).wc;
+  }
+  static void TearDownTestSuite() {
+    delete suiteDir_;
+    suiteDir_ = nullptr;
+  }
+  void SetUp() override {
+    RegistryTest::SetUp();
+    registry_ = KRVFinderSyncWorkingCopies::create(clock_.clock());
+  }
+
+  // A copy of a prepared working copy at base()/name.
+  std::string copyOf(const std::string& wc, const std::string& name) {
+    std::string path = base() + "/" + name;
+    testsupport::copyTree(wc, path);
+    return path;
+  }
+
+  // Registers the given roots through the manifest and reloads.
+  void registerRoots(const std::vector<std::string>& roots) {
+    plist::Array entries;
+    for (size_t i = 0; i < roots.size(); ++i) entries.push_back(entry("wc" + std::to_string(i), appBookmark(roots[i])));
+    writeManifest(1, entries);
+    registry_->reloadManifest();
+    ASSERT_EQ(registry_->resolvedRootURLs().size(), roots.size());
+  }
+
+  // Asks for the badge of `path` as given and waits for the reply on the main queue.
+  std::optional<std::string> badge(const std::string& path) {
+    auto reply = std::make_shared<std::optional<std::optional<std::string>>>();
+    registry_->badgeIdentifierForURL(url(path), [reply](const std::optional<std::string>& answer) {
+      EXPECT_TRUE(dispatch::mainQueue().isCurrent());
+      *reply = answer;
+    });
+    EXPECT_TRUE(dispatch::runMainUntil([&] { return reply->has_value(); }, 30s)) << path;
+    return reply->value_or(std::nullopt);
+  }
+
+  void invalidate(const std::string& path) {
+    registry_->invalidateCachesForDirectoryURL(url(path));
+  }
+
+  static inline testsupport::TempDir* suiteDir_ = nullptr;
+  static inline std::string rich_, plain_;
+  ManualClock clock_;
+  std::shared_ptr<KRVFinderSyncWorkingCopies> registry_;
+};
+
+const std::optional<std::string> none;
+
+TEST_F(BadgesTest, EveryItemGetsTheBadgeOfItsStatus) {
+  std::string wc = copyOf(rich_, "wc");
+  registerRoots({wc});
+  const std::map<std::string, std::optional<std::string>> expected = {
+      {"a.txt", "modified"},          {"merged.txt", "modified"},     {"added.txt", "added"},
+      {"del.txt", "deleted"},         {"gone.txt", "deleted"},        {"repl.txt", "modified"},
+      {"conf.txt", "conflicted"},     {"conf.txt.mine", "unversioned"}, {"x.tmp", none},
+      {"lk/locked.txt", "locked"},    {"lk", none},                   {"lk/plain.txt", none},
+      {"d/new.txt", "unversioned"},   {"d", "modified"},              {"d/b.txt", none},
+      {"d/e", none},                  {"d/e/f.txt", none},            {"clean", none},
+      {"clean/c.txt", none},          {"d2", "conflicted"},           {"d2/e", "conflicted"},
+      {"d2/e/f.txt", "conflicted"},   {"d2/b.txt", none},
+      {"no-such-file", none}};
+  for (const auto& [item, badgeOfItem] : expected) EXPECT_EQ(badge(wc + "/" + item), badgeOfItem) << item;
+  EXPECT_EQ(badge(wc), "conflicted");
+  EXPECT_EQ(badge(base() + "/elsewhere.txt"), none);
+}
+
+TEST_F(BadgesTest, TheRootAndItsFoldersAnswerHoweverTheRequestSpellsThem) {
+  std::string wc = copyOf(plain_, "wc");
+  writeFile(wc + "/d/new.txt", "new\n");
+  registerRoots({wc});
+  EXPECT_EQ(badge(wc + "/d/new.txt"), "unversioned");
+  for (const std::string& root : {wc, wc + "/", wc + "/.", wc + "/d/..", wc + "//"})
+    EXPECT_EQ(badge(root), "modified") << root;
+  for (const std::string& folder : {wc + "/d", wc + "/d/", wc + "/d/.", wc + "/./d"})
+    EXPECT_EQ(badge(folder), "modified") << folder;
+  EXPECT_EQ(badge(wc + "/top.txt"), none);
+}
+
+TEST_F(BadgesTest, RootsSharingAPrefixAreToldApart) {
+  std::string ab = copyOf(plain_, "ab");
+  std::string a = copyOf(plain_, "a");
+  writeFile(ab + "/top.txt", "changed in ab\n");
+  writeFile(a + "/d/b.txt", "changed in a\n");
+  registerRoots({ab});
+  EXPECT_EQ(badge(a + "/d/b.txt"), none) << "a is not inside ab";
+  EXPECT_EQ(badge(a), none);
+  EXPECT_EQ(badge(ab + "/top.txt"), "modified");
+
+  registerRoots({ab, a});
+  EXPECT_EQ(badge(a + "/d/b.txt"), "modified");
+  EXPECT_EQ(badge(a + "/top.txt"), none);
+  EXPECT_EQ(badge(ab + "/d/b.txt"), none);
+  EXPECT_EQ(badge(ab + "/top.txt"), "modified");
+}
+
+TEST_F(BadgesTest, OneScanServesTheRootForTwoSeconds) {
+  std::string wc = copyOf(plain_, "wc");
+  registerRoots({wc});
+  ScanCounter counter(wc);
+  EXPECT_EQ(badge(wc + "/top.txt"), none);
+  const int perScan = counter.scans();
+  ASSERT_GE(perScan, 1);
+
+  writeFile(wc + "/late.txt", "late\n");
+  clock_.advance(1000ms);
+  EXPECT_EQ(badge(wc + "/late.txt"), none) << "served from the cache";
+  clock_.advance(1000ms);
+  EXPECT_EQ(badge(wc + "/late.txt"), none) << "still fresh at exactly 2.0 s";
+  EXPECT_EQ(counter.scans(), perScan);
+
+  clock_.advance(1ms);
+  EXPECT_EQ(badge(wc + "/late.txt"), "unversioned") << "stale after 2.0 s";
+  EXPECT_EQ(counter.scans(), 2 * perScan);
+  // The new entry is dated by the rescan.
+  writeFile(wc + "/later.txt", "later\n");
+  clock_.advance(1500ms);
+  EXPECT_EQ(badge(wc + "/later.txt"), none);
+  EXPECT_EQ(counter.scans(), 2 * perScan);
+}
+
+TEST_F(BadgesTest, InvalidatingAnyFolderOfARootDropsItsWholeMap) {
+  std::string wc = copyOf(plain_, "wc");
+  std::string other = copyOf(plain_, "other");
+  registerRoots({wc, other});
+  ScanCounter counter(wc), otherCounter(other);
+  EXPECT_EQ(badge(wc + "/top.txt"), none);
+  EXPECT_EQ(badge(other + "/top.txt"), none);
+  const int perScan = counter.scans();
+
+  writeFile(wc + "/top.txt", "changed\n");
+  writeFile(other + "/top.txt", "changed\n");
+  invalidate(wc + "/d/");
+  invalidate(base() + "/not-a-root");
+  EXPECT_EQ(badge(wc + "/top.txt"), "modified");
+  EXPECT_EQ(badge(other + "/top.txt"), none) << "another root keeps its entry";
+  EXPECT_EQ(counter.scans(), 2 * perScan);
+  EXPECT_EQ(otherCounter.scans(), perScan);
+
+  // An invalidation queued behind a request applies after its answer.
+  writeFile(wc + "/d/b.txt", "changed too\n");
+  auto first = std::make_shared<std::optional<std::string>>();
+  registry_->badgeIdentifierForURL(url(wc + "/d/b.txt"), [first](const auto& answer) { *first = answer.value_or("none"); });
+  invalidate(wc);
+  EXPECT_EQ(badge(wc + "/d/b.txt"), "modified");
+  EXPECT_EQ(*first, "none") << "answered from the entry made before the invalidation";
+}
+
+TEST_F(BadgesTest, ABurstOfRequestsCostsOneScan) {
+  std::string wc = copyOf(rich_, "wc");
+  registerRoots({wc});
+  ScanCounter counter(wc);
+  // How many times one scan opens the database, measured on the side.
+  EXPECT_EQ(registry_->p_computeBadgesForWorkingCopyRoot(wc).at(wc + "/a.txt"), "modified");
+  const int perScan = counter.scans();
+  ASSERT_GE(perScan, 1);
+
+  const std::vector<std::string> items = {"a.txt", "d", "d/b.txt", "d/new.txt", "conf.txt", "lk/locked.txt", "d2"};
+  auto answers = std::make_shared<std::map<std::string, std::optional<std::string>>>();
+  auto replies = std::make_shared<int>(0);
+  const int rounds = 10;
+  for (int round = 0; round < rounds; ++round)
+    for (const auto& item : items)
+      registry_->badgeIdentifierForURL(url(wc + "/" + item), [answers, replies, item](const auto& answer) {
+        (*answers)[item] = answer;
+        ++*replies;
+      });
+  ASSERT_TRUE(dispatch::runMainUntil([&] { return *replies == rounds * static_cast<int>(items.size()); }, 30s));
+  EXPECT_EQ(counter.scans(), 2 * perScan) << "one scan for the whole burst";
+  EXPECT_EQ(answers->at("a.txt"), "modified");
+  EXPECT_EQ(answers->at("d2"), "conflicted");
+  EXPECT_EQ(answers->at("lk/locked.txt"), "locked");
+}
+
+// The exact failure message a scan of `wc` gives, from the scanner itself.
+std::string failureMessage(const std::string& wc) {
+  svn_error_t* err = KRVWorkingCopyStatusScanner::scanLocalTarget(
+      wc, std::nullopt, KRVWorkingCopyStatusScanner::localScanOptionsWithDepth(svn_depth_infinity),
+      [](const char*, const svn_client_status_t*, const svn_wc_status2_t*) -> svn_error_t* { return SVN_NO_ERROR; });
+  EXPECT_NE(err, nullptr);
+  if (err == nullptr) return "";
+  char buffer[1024];
+  std::string message = "Status scan of " + wc + " failed: E" + std::to_string(err->apr_err) + " " +
+                        svn_err_best_message(err, buffer, sizeof buffer);
+  svn_error_clear(err);
+  return message;
+}
+
+TEST_F(BadgesTest, AScanThatFailsHalfWayStillBadgesWhatItReported) {
+  std::string wc = copyOf(rich_, "wc");
+  registerRoots({wc});
+  // lk/plain.txt loses its pristine copy and changes its text at the same
+  // size, so the walk fails when it reaches it, after a.txt and conf.txt.
+  std::string sha1 = testsupport::runOK(
+      {"sqlite3", wc + "/.svn/wc.db", "select substr(checksum, 7) from nodes where local_relpath = 'lk/plain.txt'"});
+  sha1.erase(sha1.find_last_not_of('\n') + 1);
+  ASSERT_EQ(sha1.size(), 40u);
+  testsupport::runOK({"rm", wc + "/.svn/pristine/" + sha1.substr(0, 2) + "/" + sha1 + ".svn-base"});
+  writeFile(wc + "/lk/plain.txt", "PLAIN\n");
+
+  EXPECT_EQ(badge(wc + "/a.txt"), "modified");
+  EXPECT_EQ(badge(wc + "/conf.txt"), "conflicted");
+  EXPECT_EQ(badge(wc), "conflicted");
+  EXPECT_EQ(badge(wc + "/lk/plain.txt"), none);
+  std::string expected = failureMessage(wc);
+  EXPECT_TRUE(std::regex_match(expected, std::regex("Status scan of .* failed: E[0-9]+ .+"))) << expected;
+  EXPECT_TRUE(logged(expected)) << "[" << expected << "]\n[" << logText() << "]";
+  EXPECT_EQ(log_->entries().back().level, oslog::Level::Error);
+  EXPECT_EQ(log_->entries().back().subsystem, "com.korvaneapp.v3.finder");
+  EXPECT_EQ(log_->entries().back().category, "WorkingCopies");
+}
+
+TEST_F(BadgesTest, ARootRemovedBetweenRequestsAnswersNothing) {
+  std::string wc = copyOf(plain_, "wc");
+  writeFile(wc + "/top.txt", "changed\n");
+  registerRoots({wc});
+  EXPECT_EQ(badge(wc + "/top.txt"), "modified");
+
+  testsupport::runOK({"mv", wc, wc + "-gone"});
+  clock_.advance(3s);
+  EXPECT_EQ(badge(wc + "/top.txt"), none);
+  EXPECT_EQ(badge(wc), none);
+  EXPECT_TRUE(logged(failureMessage(wc))) << logText();
+}
+
+}  // namespace
