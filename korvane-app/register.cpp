@@ -70,6 +70,13 @@ int runRegister(const CommandArguments& args) {
       std::fprintf(stderr, "korvane-app: %s\n", error.c_str());
       return 1;
     }
+    auto entryFor = [&](const std::string& wcID) {
+      plist::Dictionary fields;
+      fields.emplace("wcID", plist::Value(wcID));
+      fields.emplace("bookmark", plist::Value(*bookmark));
+      fields.emplace("path", plist::Value(root));
+      return plist::Value(std::move(fields));
+    };
     // The wcID stays with the root path for as long as the entry exists.
     std::string id;
     for (auto& entry : entries) {
@@ -77,13 +84,13 @@ int runRegister(const CommandArguments& args) {
       const std::string* existing = app::stringField(entry, "wcID");
       if (path == nullptr || existing == nullptr || *path != root) continue;
       id = *existing;
-      entry = plist::Value(plist::Dictionary{{"wcID", id}, {"bookmark", *bookmark}, {"path", root}});
+      entry = entryFor(id);
     }
     if (id.empty()) {
       gchar* uuid = g_uuid_string_random();
       id = uuid;
       g_free(uuid);
-      entries.push_back(plist::Value(plist::Dictionary{{"wcID", id}, {"bookmark", *bookmark}, {"path", root}}));
+      entries.push_back(entryFor(id));
     }
     report.push_back(id + "\t" + root);
   }
