@@ -55,6 +55,7 @@ void KRVFinderSyncFolderMonitor::p_applyRootPaths(std::vector<std::string> rootP
   if (rootPaths == i_rootPaths.value_or(kNone)) return;  // keeps the stream and pending changes
   p_stopStream();
   i_rootPaths = std::move(rootPaths);
+  i_rootPathSet = {i_rootPaths->begin(), i_rootPaths->end()};
   i_pendingChangedURLs.clear();
   i_generations.clear();
   p_startStream();
@@ -64,6 +65,7 @@ void KRVFinderSyncFolderMonitor::stop() {
   i_queue->async([self = shared_from_this()] {
     self->p_stopStream();
     self->i_rootPaths.reset();
+    self->i_rootPathSet.clear();
     self->i_pendingChangedURLs.clear();
     self->i_generations.clear();
   });
@@ -75,7 +77,14 @@ void KRVFinderSyncFolderMonitor::p_startStream() {
   auto stream = fileevents::EventStream::create(*i_rootPaths, i_latency, [weakSelf](const auto& paths) {
     auto self = weakSelf.lock();
     if (!self) return;
-    for (const auto& path : paths) self->p_noteEventAtPath(path);
+    // The paths of a batch arrive at one moment: one quiet-period check per
+    // root, for the root's last event, is what a check per event amounts to.
+    std::vector<std::string> touched;
+    for (const auto& path : paths) {
+      auto root = self->p_noteEventAtPath(path);
+      if (root && std::find(touched.begin(), touched.end(), *root) == touched.end()) touched.push_back(*root);
+    }
+    for (const auto& root : touched) self->p_scheduleQuietCheckForRootPath(root);
   });
   if (!stream) return;
   if (!stream->start(i_queue)) return;  // released here; monitoring stays off until the next list
@@ -89,27 +98,38 @@ void KRVFinderSyncFolderMonitor::p_stopStream() {
   i_stream.reset();
 }
 
+// The first root in sorted order that is the path or one of its ancestors.
+// Of the roots that qualify, all are prefixes of the path and the shortest
+// sorts first, so trying the path's ancestors from the top finds the same
+// root without comparing against every root.
 std::optional<std::string> KRVFinderSyncFolderMonitor::p_rootPathForEventPath(const std::string& path) const {
   if (!i_rootPaths) return std::nullopt;
-  for (const auto& root : *i_rootPaths) {
-    if (path == root) return root;
-    if (path.size() > root.size() && path.compare(0, root.size(), root) == 0 && path[root.size()] == '/') return root;
+  if (!path.empty() && path[0] == '/' && i_rootPathSet.count(std::string_view("/"))) return std::string("/");
+  for (size_t slash = path.find('/', 1); slash != std::string::npos; slash = path.find('/', slash + 1)) {
+    std::string_view ancestor(path.data(), slash);
+    if (i_rootPathSet.count(ancestor)) return std::string(ancestor);
   }
+  if (i_rootPathSet.count(path)) return path;
   return std::nullopt;
 }
 
-void KRVFinderSyncFolderMonitor::p_noteEventAtPath(const std::string& path) {
+std::optional<std::string> KRVFinderSyncFolderMonitor::p_noteEventAtPath(const std::string& path) {
   auto root = p_rootPathForEventPath(path);
-  if (!root) return;
+  if (!root) return std::nullopt;
   auto& pending = i_pendingChangedURLs[*root];
   if (!isInsideSvnArea(path) && pending.size() < kMaxChangedURLsPerRoot) {
     pending.insert(foundation::FileURL::fileURLWithPath(path));
   }
-  std::uint64_t generation = ++i_generations[*root];
+  ++i_generations[*root];
+  return root;
+}
+
+void KRVFinderSyncFolderMonitor::p_scheduleQuietCheckForRootPath(const std::string& rootPath) {
+  std::uint64_t generation = i_generations[rootPath];
   // Truncated to whole nanoseconds, as the timer's resolution is.
   double delay = static_cast<double>(static_cast<std::int64_t>(i_quietPeriod * 1e9)) / 1e9;
-  i_queue->after(delay, [self = shared_from_this(), root = *root, generation] {
-    self->p_deliverIfQuietForRootPath(root, generation);
+  i_queue->after(delay, [self = shared_from_this(), rootPath, generation] {
+    self->p_deliverIfQuietForRootPath(rootPath, generation);
   });
 }
 

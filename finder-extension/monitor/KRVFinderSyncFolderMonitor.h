@@ -19,7 +19,9 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "platform/foundation/fileurl.h"
@@ -32,6 +34,12 @@ class EventStream;
 }
 
 class KRVFinderSyncFolderMonitor : public std::enable_shared_from_this<KRVFinderSyncFolderMonitor> {
+  struct StringHash {
+    using is_transparent = void;
+    size_t operator()(std::string_view s) const { return std::hash<std::string_view>()(s); }
+  };
+
+
  public:
   using ChangeHandler = std::function<void(const foundation::FileURL& rootURL, const foundation::URLSet& changedURLs)>;
 
@@ -57,7 +65,10 @@ class KRVFinderSyncFolderMonitor : public std::enable_shared_from_this<KRVFinder
   void p_startStream();
   void p_stopStream();
   std::optional<std::string> p_rootPathForEventPath(const std::string& path) const;
-  void p_noteEventAtPath(const std::string& path);
+  // Records one event; returns the root it was noted for.
+  std::optional<std::string> p_noteEventAtPath(const std::string& path);
+  // Reports the root once a quiet period passes with no event after its latest.
+  void p_scheduleQuietCheckForRootPath(const std::string& rootPath);
   void p_deliverIfQuietForRootPath(const std::string& rootPath, std::uint64_t generation);
 
   const double i_quietPeriod;
@@ -68,4 +79,6 @@ class KRVFinderSyncFolderMonitor : public std::enable_shared_from_this<KRVFinder
   std::unordered_map<std::string, foundation::URLSet> i_pendingChangedURLs;
   std::unordered_map<std::string, std::uint64_t> i_generations;
   const double i_latency;
+  // i_rootPaths as a set, for the root lookup of each event.
+  std::unordered_set<std::string, StringHash, std::equal_to<>> i_rootPathSet;
 };

@@ -1,8 +1,9 @@
 #include "fileevents.h"
 
 #include <dirent.h>
-#include <glib-unix.h>
 #include <glib.h>
+#include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -11,6 +12,7 @@
 #include <cmath>
 #include <map>
 #include <mutex>
+#include <thread>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -29,7 +31,6 @@ constexpr uint32_t kTreeMask = IN_CREATE | IN_DELETE | IN_MODIFY | IN_ATTRIB | I
 // journal are modified, created, removed or renamed).
 constexpr uint32_t kSvnMask = IN_CREATE | IN_DELETE | IN_MODIFY | IN_MOVED_FROM | IN_MOVED_TO | IN_ONLYDIR |
                               IN_EXCL_UNLINK;
-constexpr int kReadsPerDispatch = 64;
 
 bool isSvnFolder(const std::string& path) {
   return path.size() >= 5 && path.compare(path.size() - 5, 5, "/.svn") == 0;
@@ -38,26 +39,32 @@ bool isSvnFolder(const std::string& path) {
 }  // namespace
 
 struct EventStream::Core {
-  Core(int fd, std::vector<std::string> roots, double latency, Callback callback)
-      : fd(fd), roots(std::move(roots)), latency(latency), callback(std::move(callback)) {}
-  ~Core() { close(fd); }
+  Core(int fd, int wakeFd, std::vector<std::string> roots, double latency, Callback callback)
+      : fd(fd), wakeFd(wakeFd), roots(std::move(roots)), latency(latency), callback(std::move(callback)) {}
+  ~Core() {
+    close(fd);
+    close(wakeFd);
+  }
 
   const int fd;
+  const int wakeFd;  // an eventfd that tells the reader to end
   const std::vector<std::string> roots;
   const double latency;
   const Callback callback;
 
-  std::mutex mutex;  // guards the lifecycle fields below
+  std::mutex mutex;  // guards the lifecycle fields and the batch below
   bool started = false;
   bool stopped = false;
   bool invalidated = false;
   GMainContext* context = nullptr;
-  GSource* fdSource = nullptr;
   GSource* timer = nullptr;
+  std::vector<std::string> batch;
+  std::unordered_set<std::string> inBatch;
 
   std::mutex delivery;  // held while the callback runs, so stop() can wait for it
+  std::thread reader;   // joined by stop()
 
-  // Touched by start() before the sources are attached, then on the queue only.
+  // Touched by start() before the reader runs, then by the reader only.
   struct Watch {
     std::string path;
     size_t root;
@@ -65,8 +72,7 @@ struct EventStream::Core {
   };
   std::unordered_map<int, Watch> watches;
   std::map<std::string, int> wdByPath;
-  std::vector<std::string> batch;
-  std::unordered_set<std::string> inBatch;
+  std::vector<std::string> noted;  // paths of the events being read, not yet in the batch
 
   bool isRootPath(const std::string& path) const {
     for (const auto& root : roots) {
@@ -75,10 +81,22 @@ struct EventStream::Core {
     return false;
   }
 
-  void note(const std::string& path) {
-    if (!inBatch.insert(path).second) return;
-    batch.push_back(path);
-    if (batch.size() == 1) openWindow();
+  void note(std::string path) { noted.push_back(std::move(path)); }
+
+  // Moves what was noted into the batch; the first path after a calm opens
+  // the batching window.
+  void flushNoted() {
+    if (noted.empty()) return;
+    std::lock_guard lock(mutex);
+    for (auto& path : noted) {
+      if (inBatch.insert(path).second) batch.push_back(std::move(path));
+    }
+    noted.clear();
+    if (batch.empty() || stopped || context == nullptr || timer != nullptr) return;
+    auto ms = static_cast<guint>(std::ceil(std::max(0.0, latency) * 1000.0));
+    timer = g_timeout_source_new(ms);
+    g_source_set_callback(timer, onWindowClosed, new std::shared_ptr<Core>(self()), deleteRef);
+    g_source_attach(timer, context);
   }
 
   void record(int wd, const std::string& path, size_t root, bool svnArea) {
@@ -185,37 +203,35 @@ struct EventStream::Core {
     }
   }
 
-  void readEvents() {
+  // The reader thread: drains the kernel's queue as fast as events come, so
+  // that a slow consumer on the delivery queue cannot make it overflow.
+  void readUntilStopped() {
     alignas(inotify_event) char buffer[64 * 1024];
-    for (int i = 0; i < kReadsPerDispatch; ++i) {
-      ssize_t n = read(fd, buffer, sizeof buffer);
-      if (n <= 0) return;
-      for (ssize_t offset = 0; offset < n;) {
-        const auto* event = reinterpret_cast<const inotify_event*>(buffer + offset);
-        handle(*event);
-        offset += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+    pollfd fds[2] = {{fd, POLLIN, 0}, {wakeFd, POLLIN, 0}};
+    for (;;) {
+      if (poll(fds, 2, -1) < 0 && errno != EINTR) return;
+      if (fds[1].revents != 0) return;
+      for (;;) {
+        ssize_t n = read(fd, buffer, sizeof buffer);
+        if (n <= 0) break;
+        for (ssize_t offset = 0; offset < n;) {
+          const auto* event = reinterpret_cast<const inotify_event*>(buffer + offset);
+          handle(*event);
+          offset += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+        }
+        flushNoted();
       }
     }
   }
 
-  // The first event after a calm opens the batching window.
-  void openWindow() {
-    std::lock_guard lock(mutex);
-    if (stopped || context == nullptr || timer != nullptr) return;
-    auto ms = static_cast<guint>(std::ceil(std::max(0.0, latency) * 1000.0));
-    timer = g_timeout_source_new(ms);
-    g_source_set_callback(timer, onWindowClosed, new std::shared_ptr<Core>(self()), deleteRef);
-    g_source_attach(timer, context);
-  }
-
   void deliver() {
     std::vector<std::string> paths;
-    paths.swap(batch);
-    inBatch.clear();
     std::lock_guard inCallback(delivery);
     {
       std::lock_guard lock(mutex);
       if (stopped) return;
+      paths.swap(batch);
+      inBatch.clear();
     }
     if (callback && !paths.empty()) callback(paths);
   }
@@ -223,21 +239,10 @@ struct EventStream::Core {
   std::shared_ptr<Core> self() { return weakSelf.lock(); }
   std::weak_ptr<Core> weakSelf;
 
-  static std::shared_ptr<Core> ref(gpointer data) { return *static_cast<std::shared_ptr<Core>*>(data); }
   static void deleteRef(gpointer data) { delete static_cast<std::shared_ptr<Core>*>(data); }
 
-  static gboolean onReadable(gint, GIOCondition, gpointer data) {
-    auto core = ref(data);  // keeps the core alive even if the stream is released meanwhile
-    {
-      std::lock_guard lock(core->mutex);
-      if (core->stopped) return G_SOURCE_REMOVE;
-    }
-    core->readEvents();
-    return G_SOURCE_CONTINUE;
-  }
-
   static gboolean onWindowClosed(gpointer data) {
-    auto core = ref(data);
+    auto core = *static_cast<std::shared_ptr<Core>*>(data);  // alive even if the stream is released meanwhile
     {
       std::lock_guard lock(core->mutex);
       if (core->stopped) return G_SOURCE_REMOVE;
@@ -253,7 +258,12 @@ std::unique_ptr<EventStream> EventStream::create(std::vector<std::string> rootPa
                                                  Callback callback) {
   int fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
   if (fd < 0) return nullptr;
-  auto core = std::make_shared<Core>(fd, std::move(rootPaths), latency, std::move(callback));
+  int wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  if (wakeFd < 0) {
+    close(fd);
+    return nullptr;
+  }
+  auto core = std::make_shared<Core>(fd, wakeFd, std::move(rootPaths), latency, std::move(callback));
   core->weakSelf = core;
   return std::unique_ptr<EventStream>(new EventStream(std::move(core)));
 }
@@ -270,38 +280,38 @@ bool EventStream::start(const std::shared_ptr<dispatch::Queue>& queue) {
     core.started = true;
   }
   for (size_t i = 0; i < core.roots.size(); ++i) core.watchTree(core.roots[i], i, false);
-  bool pending = false;
   {
     std::lock_guard lock(core.mutex);
     if (core.stopped) return false;
     core.context = g_main_context_ref(queue->context());
-    core.fdSource = g_unix_fd_source_new(core.fd, G_IO_IN);
-    g_source_set_callback(core.fdSource, reinterpret_cast<GSourceFunc>(reinterpret_cast<void (*)()>(Core::onReadable)),
-                          new std::shared_ptr<Core>(core_), Core::deleteRef);
-    g_source_attach(core.fdSource, core.context);
-    pending = !core.batch.empty();  // roots that could not be watched whole
   }
-  if (pending) core.openWindow();
+  core.flushNoted();  // roots that could not be watched whole
+  std::lock_guard lock(core.mutex);
+  if (core.stopped) return false;
+  // The reader holds no reference: stop() joins it before the core can go.
+  core.reader = std::thread([&core] { core.readUntilStopped(); });
   return true;
 }
 
 void EventStream::stop() {
   Core& core = *core_;
-  GSource* fdSource = nullptr;
   GSource* timer = nullptr;
   bool onQueue = false;
   {
     std::lock_guard lock(core.mutex);
     if (core.stopped) return;
     core.stopped = true;
-    std::swap(fdSource, core.fdSource);
     std::swap(timer, core.timer);
     onQueue = core.context != nullptr && g_main_context_is_owner(core.context);
   }
-  for (GSource* source : {fdSource, timer}) {
-    if (source == nullptr) continue;
-    g_source_destroy(source);
-    g_source_unref(source);
+  uint64_t one = 1;
+  if (write(core.wakeFd, &one, sizeof one) < 0) {
+    // An eventfd refuses a write only when its counter is full: already woken.
+  }
+  if (core.reader.joinable()) core.reader.join();
+  if (timer != nullptr) {
+    g_source_destroy(timer);
+    g_source_unref(timer);
   }
   // A callback running on the queue right now must end before stop() returns.
   if (!onQueue) std::lock_guard wait(core.delivery);

@@ -1,6 +1,7 @@
-// fileevents_probe ROOT [SECONDS]: starts a stream over ROOT, prints the
-// paths of the first batch one per line, and exits 0 (1 when nothing came
-// within SECONDS, 10 by default).
+// fileevents_probe ROOT [SECONDS [READY]]: starts a stream over ROOT (batching
+// window 0.5 s), creates the file READY once watching, prints the paths of
+// the first batch one per line, and exits 0 (1 when nothing came within
+// SECONDS, 10 by default).
 // The tests run it where the number of watches is limited.
 #include <condition_variable>
 #include <cstdio>
@@ -11,14 +12,14 @@
 #include "platform/fileevents/fileevents.h"
 
 int main(int argc, char** argv) {
-  if (argc != 2 && argc != 3) return 2;
-  int seconds = argc == 3 ? std::atoi(argv[2]) : 10;
+  if (argc < 2 || argc > 4) return 2;
+  int seconds = argc >= 3 ? std::atoi(argv[2]) : 10;
   std::mutex mutex;
   std::condition_variable arrived;
   std::vector<std::string> first;
   bool done = false;
   auto queue = dispatch::makeSerialQueue("fileevents.probe");
-  auto stream = fileevents::EventStream::create({argv[1]}, 0.05, [&](const std::vector<std::string>& paths) {
+  auto stream = fileevents::EventStream::create({argv[1]}, 0.5, [&](const std::vector<std::string>& paths) {
     std::lock_guard lock(mutex);
     if (done) return;
     first = paths;
@@ -26,6 +27,7 @@ int main(int argc, char** argv) {
     arrived.notify_one();
   });
   if (!stream || !stream->start(queue)) return 3;
+  if (argc == 4) std::fclose(std::fopen(argv[3], "w"));
   std::unique_lock lock(mutex);
   if (!arrived.wait_for(lock, std::chrono::seconds(seconds), [&] { return done; })) return 1;
   for (const auto& path : first) std::printf("%s\n", path.c_str());
