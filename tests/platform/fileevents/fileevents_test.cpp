@@ -232,7 +232,6 @@ TEST(EventStream, QueueOverflowIsReportedAsAChangeOfTheRoot) {
   Paths reported;
   for (std::string line; std::getline(lines, line);) reported.insert(line);
   EXPECT_EQ(reported.count(root), 1u) << "overflow must not be lost silently";
-  EXPECT_LE(reported.size(), static_cast<size_t>(queued) + 1);
 }
 
 TEST(EventStream, AFolderThatCannotBeWatchedIsReportedAsAChangeOfItsRoot) {
