@@ -131,10 +131,14 @@ class SerialQueue final : public Queue {
     g_main_context_unref(context());  // the base holds the one reference
     attach();
     loop_ = g_main_loop_new(context(), FALSE);
-    thread_ = std::thread([this] {
-      g_main_context_push_thread_default(context());
-      g_main_loop_run(loop_);
-      g_main_context_pop_thread_default(context());
+    // The thread holds its own references: when the queue is destroyed from
+    // one of its tasks, the thread finishes after the queue object is gone.
+    thread_ = std::thread([context = g_main_context_ref(context()), loop = g_main_loop_ref(loop_)] {
+      g_main_context_push_thread_default(context);
+      g_main_loop_run(loop);
+      g_main_context_pop_thread_default(context);
+      g_main_loop_unref(loop);
+      g_main_context_unref(context);
     });
   }
   ~SerialQueue() override {
