@@ -2,6 +2,7 @@
 
 #include <glib.h>
 
+#include <atomic>
 #include <cmath>
 #include <condition_variable>
 #include <deque>
@@ -10,47 +11,66 @@
 
 namespace dispatch {
 
-struct Queue::Pending {
-  mutable std::mutex mutex;
+struct Queue::State {
+  std::mutex mutex;
   std::deque<Task> tasks;
-  std::thread::id runner;
+  std::atomic<bool> stopped{false};
+
+  bool hasTasks() {
+    std::lock_guard lock(mutex);
+    return !tasks.empty();
+  }
+  void drain() {
+    std::deque<Task> batch;
+    {
+      std::lock_guard lock(mutex);
+      batch.swap(tasks);
+    }
+    for (auto& task : batch) {
+      if (stopped) return;
+      task();
+    }
+  }
 };
 
 // A GSource that is ready while the queue has tasks; dispatching runs them
 // in submission order.
 struct Queue::Source {
   GSource base;
-  Queue* queue;
+  std::shared_ptr<State>* state;
 
+  static State& of(GSource* s) { return **reinterpret_cast<Source*>(s)->state; }
   static gboolean prepare(GSource* s, gint* timeout) {
     *timeout = -1;
-    return reinterpret_cast<Source*>(s)->queue->hasTasks();
+    return of(s).hasTasks();
   }
-  static gboolean check(GSource* s) { return reinterpret_cast<Source*>(s)->queue->hasTasks(); }
+  static gboolean check(GSource* s) { return of(s).hasTasks(); }
   static gboolean dispatch(GSource* s, GSourceFunc, gpointer) {
-    reinterpret_cast<Source*>(s)->queue->drain();
+    of(s).drain();
     return G_SOURCE_CONTINUE;
   }
+  static void finalize(GSource* s) { delete reinterpret_cast<Source*>(s)->state; }
   static GSourceFuncs funcs;
 };
 
 GSourceFuncs Queue::Source::funcs = {Queue::Source::prepare, Queue::Source::check, Queue::Source::dispatch,
-                                     nullptr, nullptr, nullptr};
+                                     Queue::Source::finalize, nullptr, nullptr};
 
 Queue::Queue(std::string label, GMainContext* context)
-    : label_(std::move(label)), context_(context), pending_(std::make_unique<Pending>()) {
+    : label_(std::move(label)), context_(context), state_(std::make_shared<State>()) {
   g_main_context_ref(context_);
 }
 
 void Queue::attach() {
   GSource* s = g_source_new(&Source::funcs, sizeof(Source));
   source_ = reinterpret_cast<Source*>(s);
-  source_->queue = this;
+  source_->state = new std::shared_ptr<State>(state_);
   g_source_set_priority(s, G_PRIORITY_DEFAULT);
   g_source_attach(s, context_);
 }
 
 Queue::~Queue() {
+  markStopped();
   if (source_ != nullptr) {
     g_source_destroy(&source_->base);
     g_source_unref(&source_->base);
@@ -58,42 +78,33 @@ Queue::~Queue() {
   g_main_context_unref(context_);
 }
 
-bool Queue::hasTasks() const {
-  std::lock_guard lock(pending_->mutex);
-  return !pending_->tasks.empty();
-}
-
-void Queue::drain() {
-  std::deque<Task> batch;
-  {
-    std::lock_guard lock(pending_->mutex);
-    batch.swap(pending_->tasks);
-    pending_->runner = std::this_thread::get_id();
-  }
-  for (auto& task : batch) task();
-}
+void Queue::markStopped() { state_->stopped = true; }
 
 void Queue::async(Task task) {
   {
-    std::lock_guard lock(pending_->mutex);
-    pending_->tasks.push_back(std::move(task));
+    std::lock_guard lock(state_->mutex);
+    state_->tasks.push_back(std::move(task));
   }
   g_main_context_wakeup(context_);
 }
 
-namespace {
-gboolean runTimer(gpointer data) {
-  (*static_cast<Task*>(data))();
-  return G_SOURCE_REMOVE;
-}
-void deleteTimer(gpointer data) { delete static_cast<Task*>(data); }
-}  // namespace
+struct Queue::TimerTask {
+  std::shared_ptr<State> state;  // a timer never runs once its queue is ending
+  Task task;
+
+  static gboolean run(gpointer data) {
+    auto* timer = static_cast<TimerTask*>(data);
+    if (!timer->state->stopped) timer->task();
+    return G_SOURCE_REMOVE;
+  }
+  static void destroy(gpointer data) { delete static_cast<TimerTask*>(data); }
+};
 
 void Queue::after(double seconds, Task task) {
   // Round up to whole milliseconds: a timer may fire late, never early.
   auto ms = static_cast<guint>(std::ceil(std::max(0.0, seconds) * 1000.0));
   GSource* s = g_timeout_source_new(ms);
-  g_source_set_callback(s, runTimer, new Task(std::move(task)), deleteTimer);
+  g_source_set_callback(s, TimerTask::run, new TimerTask{state_, std::move(task)}, TimerTask::destroy);
   g_source_attach(s, context_);
   g_source_unref(s);
 }
@@ -131,13 +142,20 @@ class SerialQueue final : public Queue {
     g_main_context_unref(context());  // the base holds the one reference
     attach();
     loop_ = g_main_loop_new(context(), FALSE);
-    thread_ = std::thread([this] {
-      g_main_context_push_thread_default(context());
-      g_main_loop_run(loop_);
-      g_main_context_pop_thread_default(context());
+    // The thread holds its own references: it may outlive the queue when the
+    // queue is destroyed from one of its own tasks.
+    GMainContext* ctx = g_main_context_ref(context());
+    GMainLoop* loop = g_main_loop_ref(loop_);
+    thread_ = std::thread([ctx, loop] {
+      g_main_context_push_thread_default(ctx);
+      g_main_loop_run(loop);
+      g_main_context_pop_thread_default(ctx);
+      g_main_loop_unref(loop);
+      g_main_context_unref(ctx);
     });
   }
   ~SerialQueue() override {
+    markStopped();
     g_main_loop_quit(loop_);
     if (thread_.get_id() == std::this_thread::get_id()) {
       thread_.detach();  // destroyed from its own task: the loop ends when the task returns

@@ -49,17 +49,21 @@ class Queue {
   Queue(std::string label, GMainContext* context);
   void attach();
 
+ protected:
+  // Marks the queue as ending: no further task or timer of it starts.
+  void markStopped();
+
  private:
+  struct State;
   struct Source;
-  friend struct Source;
-  bool hasTasks() const;
-  void drain();
+  struct TimerTask;
 
   std::string label_;
   GMainContext* context_;
   Source* source_ = nullptr;
-  struct Pending;
-  std::unique_ptr<Pending> pending_;
+  // Shared with the queue's event source and timers, which may outlive the
+  // queue for the rest of a dispatch when it is destroyed from its own task.
+  std::shared_ptr<State> state_;
 };
 
 // The main queue (GLib's default main context).
