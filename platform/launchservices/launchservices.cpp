@@ -30,7 +30,8 @@ std::string environment(const char* key) {
 
 // The data folders in precedence order, as the XDG base-directory rules give
 // them: an unset or empty variable takes its default, relative entries are
-// ignored.
+// ignored. Read here on each call because GLib's g_get_system_data_dirs()
+// keeps its first answer for the life of the process.
 std::vector<std::string> dataFolders() {
   std::vector<std::string> folders;
   std::string home = environment("XDG_DATA_HOME");
