@@ -3,6 +3,7 @@
 #include <gio/gio.h>
 
 #include "findersync.h"
+#include "platform/emblems/emblems.h"
 
 namespace findersync {
 
@@ -54,7 +55,14 @@ void BusController::setBadgeIdentifier(const std::string& identifier, const foun
 void BusController::setBadgeImage(std::shared_ptr<const graphics::Image> image, const std::string& label,
                                   const std::string& identifier) {
   BadgeImageEntry entry{identifier, label, "", ""};
-  (void)image;
+  // Written outside the lock: installing is file work, and one identifier is
+  // registered by one caller at a time.
+  if (image) {
+    if (auto installed = emblems::installEmblem(*image, identifier)) {
+      entry.png16Path = installed->path1x;
+      entry.png32Path = installed->path2x;
+    }
+  }
   std::lock_guard lock(mutex_);
   for (auto& existing : images_) {
     if (existing.identifier == identifier) {

@@ -139,8 +139,9 @@ struct BadgeImageEntry {
 };
 
 // The controller of the extension host: badges, folders and images go out as
-// the bus signals and properties above. Badge images are installed as
-// icon-theme emblems under $XDG_DATA_HOME when the image library is built in.
+// the bus signals and properties above. setBadgeImage() installs the image's
+// 16- and 32-pixel PNGs as the icon-theme emblem "emblem-korvane-<identifier>"
+// under $XDG_DATA_HOME/icons/hicolor before it lists them in BadgeImages.
 class BusController final : public Controller {
  public:
   explicit BusController(GDBusConnection* connection);
