@@ -24,7 +24,7 @@ class HostTest : public ::testing::Test {
   void SetUp() override {
     bus.useInThisProcess();
     extension.emplace(std::vector<std::string>{extensionPath()},
-                      bus.env({{"TEST_EXTENSION_ROOTS", "/r1:/r2"}}));
+                      bus.env({{"TEST_EXTENSION_ROOTS", "/r1:/r2"}, {"XDG_DATA_HOME", dir / "data"}}));
     ASSERT_TRUE(testbus::waitForExtension(10s)) << extension->err();
     std::string error;
     client = findersync::Client::connect(10s, &error);
@@ -40,6 +40,7 @@ class HostTest : public ::testing::Test {
         [&] { return std::all_of(wanted.begin(), wanted.end(), [&](const Badge& b) { return seen(b); }); }, 10s);
   }
 
+  TempDir dir;
   testbus::Bus bus;
   std::optional<testbus::Process> extension;
   std::unique_ptr<findersync::Client> client;
@@ -114,12 +115,22 @@ TEST_F(HostTest, DirectoryURLsPropertyAndSignalFollowTheController) {
   EXPECT_EQ(client->directoryURLs(&error), (std::vector<std::string>{"/a/b", "/x"}));
 }
 
-TEST_F(HostTest, BadgeImagesListsTheRegisteredImages) {
+TEST_F(HostTest, BadgeImagesListsTheRegisteredImagesWithTheirInstalledEmblems) {
   auto images = client->badgeImages(&error);
   ASSERT_TRUE(images) << error;
-  ASSERT_EQ(images->size(), 1u);
-  EXPECT_EQ((*images)[0].identifier, "modified");
-  EXPECT_EQ((*images)[0].label, "Modified");
+  ASSERT_EQ(images->size(), 2u);
+  const auto& modified = (*images)[0];
+  EXPECT_EQ(modified.identifier, "modified");
+  EXPECT_EQ(modified.label, "Modified");
+  EXPECT_EQ(modified.png16Path, dir / "data/icons/hicolor/16x16/emblems/emblem-korvane-modified.png");
+  EXPECT_EQ(modified.png32Path, dir / "data/icons/hicolor/16x16@2/emblems/emblem-korvane-modified.png");
+  EXPECT_EQ(testsupport::readFile(modified.png16Path).substr(1, 3), "PNG");
+  EXPECT_EQ(testsupport::readFile(modified.png32Path).substr(1, 3), "PNG");
+  // An image that cannot be installed is still listed, without files.
+  const auto& nothing = (*images)[1];
+  EXPECT_EQ(nothing.identifier, "nothing");
+  EXPECT_EQ(nothing.png16Path, "");
+  EXPECT_EQ(nothing.png32Path, "");
 }
 
 TEST_F(HostTest, SecondInstanceIsRefusedAndTheFirstKeepsTheName) {

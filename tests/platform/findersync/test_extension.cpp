@@ -13,12 +13,14 @@
 // - "report" sets "selected" on each selected item and "targeted" on the
 //   targeted folder; "roots" makes the selection the watched folders.
 // Start-up watches the folders in $TEST_EXTENSION_ROOTS (":"-separated) and
-// registers one badge image; $TEST_EXTENSION_FAIL makes start-up fail.
+// registers two badge images, "modified" with an image and "nothing"
+// without one; $TEST_EXTENSION_FAIL makes start-up fail.
 #include <cstdlib>
 #include <sstream>
 
 #include "platform/dispatch/dispatch.h"
 #include "platform/findersync/findersync.h"
+#include "platform/graphics/graphics.h"
 
 namespace {
 
@@ -32,7 +34,11 @@ class EchoPrincipal final : public findersync::FinderSync {
       if (!root.empty()) roots.insert(foundation::FileURL::fileURLWithPath(root));
     }
     controller->setDirectoryURLs(roots);
-    controller->setBadgeImage(nullptr, "Modified", "modified");
+    auto image = std::make_shared<graphics::Image>(graphics::Size{16, 16});
+    image->addRepresentation(graphics::BitmapImageRep::make(16, 16));
+    image->addRepresentation(graphics::BitmapImageRep::make(32, 32));
+    controller->setBadgeImage(image, "Modified", "modified");
+    controller->setBadgeImage(nullptr, "Nothing", "nothing");
   }
 
   void beginObservingDirectoryAtURL(const foundation::FileURL& url) override {
