@@ -27,6 +27,8 @@
 //   and frees with svn_error_clear; the items reported before it stay valid.
 //   An entry block that returns an error stops the scan, and that error (or
 //   one wrapping it) comes back.
+// - svn::workingCopyRoot() asks libsvn_client which working copy holds a
+//   path; it initialises the libraries itself.
 #pragma once
 
 #include <svn_client.h>
@@ -61,3 +63,12 @@ class KRVWorkingCopyStatusScanner {
   static svn_error_t* scanLocalTarget(const std::string& rootPath, const std::optional<std::string>& configDir,
                                       const Options& options, const EntryBlock& entryBlock);
 };
+
+namespace svn {
+
+// The root of the working copy that contains path (absolute, canonical), or
+// nothing with Subversion's message in *error when path is in none.
+// Callable from any thread.
+std::optional<std::string> workingCopyRoot(const std::string& path, std::string* error = nullptr);
+
+}  // namespace svn
