@@ -29,7 +29,8 @@ constexpr const char* kUsage =
     "usage: finder-cli [--timeout SECONDS] COMMAND [ARGS...]\n"
     "\n"
     "  ls [-a] [-R] DIR          badges of DIR and its entries, one \"badge<TAB>path\" line\n"
-    "                            each (\"-\" for none); -a includes dot entries, -R recurses\n"
+    "                            each (\"-\" for none); -a includes dot entries, -R lists\n"
+    "                            each sub-folder's entries right after its line\n"
     "  watch [--seconds N]       print BadgeChanged and DirectoryURLsChanged as they come,\n"
     "                            until interrupted (or for N seconds)\n"
     "  roots                     the folders the extension watches, one per line\n"
@@ -73,8 +74,9 @@ struct ListOptions {
 };
 
 // Asks for the badges of a folder and its entries and prints them once every
-// answer is in; then the same for each sub-folder when recursing.
-int listFolder(findersync::Client& client, const std::string& dir, const ListOptions& options) {
+// answer is in: the folder's own line first (when printSelf), then each
+// entry's, a sub-folder's entries right after its line when recursing.
+int listFolder(findersync::Client& client, const std::string& dir, const ListOptions& options, bool printSelf) {
   std::vector<std::string> entries;
   std::error_code ec;
   for (const auto& entry : std::filesystem::directory_iterator(dir, ec)) {
@@ -117,17 +119,18 @@ int listFolder(findersync::Client& client, const std::string& dir, const ListOpt
     return fail("no badge came for " + std::to_string(waiting.size()) + " of " + std::to_string(asked.size()) +
                 " items of " + dir + " within " + seconds + " s (first: " + *waiting.begin() + ")");
   }
-  for (const auto& path : asked) {
-    const std::string& badge = badges[path];
-    std::printf("%s\t%s\n", badge.empty() ? "-" : badge.c_str(), path.c_str());
-  }
-  std::fflush(stdout);
   if (!client.endObservingDirectory(dir, &error)) return fail(error);
 
-  if (!options.recursive) return 0;
+  auto print = [&](const std::string& path) {
+    const std::string& badge = badges[path];
+    std::printf("%s\t%s\n", badge.empty() ? "-" : badge.c_str(), path.c_str());
+    std::fflush(stdout);
+  };
+  if (printSelf) print(dir);
   for (const auto& path : entries) {
-    if (!isDirectory(path, false) || path.ends_with("/.svn")) continue;
-    if (int status = listFolder(client, path, options); status != 0) return status;
+    print(path);
+    if (!options.recursive || !isDirectory(path, false) || path.ends_with("/.svn")) continue;
+    if (int status = listFolder(client, path, options, false); status != 0) return status;
   }
   return 0;
 }
@@ -149,7 +152,7 @@ int ls(findersync::Client& client, const Arguments& args) {
   if (dir.empty()) return usageError("ls needs a folder");
   dir = absolutePath(dir);
   if (!isDirectory(dir, true)) return fail(dir + " is not a folder");
-  return listFolder(client, dir, options);
+  return listFolder(client, dir, options, true);
 }
 
 int watch(findersync::Client& client, const Arguments& args) {

@@ -50,7 +50,7 @@ TEST_F(FinderCliTest, LsPrintsTheFolderThenEachEntryWithItsBadgeOnceAllAnswersAr
   ASSERT_EQ(all.status, 0) << all.err;
   EXPECT_EQ(all.out, "-\t" + dir.path() + "\n" + "added\t" + dir / ".hidden.added\n" + "txt\t" + dir / "a.txt\n" +
                          "modified\t" + dir / "b.modified\n" + "-\t" + dir / "plain\n" + "conflicted\t" +
-                         dir / "sub.conflicted\n" + "conflicted\t" + dir / "sub.conflicted\n" + "locked\t" +
+                         dir / "sub.conflicted\n" + "locked\t" +
                          dir / "sub.conflicted/inner.locked\n");
 }
 
