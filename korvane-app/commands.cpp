@@ -7,6 +7,7 @@ int runRegister(const CommandArguments& args);
 int runUnregister(const CommandArguments& args);
 int runList(const CommandArguments& args);
 int runServe(const CommandArguments& args);
+extern const Command kStorePasswordCommand;
 
 const std::vector<Command>& allCommands() {
   static const std::vector<Command> commands = {
@@ -16,6 +17,7 @@ const std::vector<Command>& allCommands() {
       {"serve", "", runServe},
       {"open-url", "[--run] URL", runOpenURL},
       {"install-desktop-entry", "[--run]", runInstallDesktopEntry},
+      kStorePasswordCommand,
   };
   return commands;
 }

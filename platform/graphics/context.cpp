@@ -1,5 +1,7 @@
 // Drawing contexts, the calling thread's current context and its stack of
 // saved states, filled ovals and text.
+#include <fontconfig/fontconfig.h>
+
 #include <cmath>
 #include <numbers>
 
@@ -99,6 +101,16 @@ void drawString(const std::string& text, Point point, double fontSize, const Col
   cairo_move_to(cr, 0, 0);
   cairo_show_text(cr, text.c_str());
   cairo_restore(cr);
+}
+
+}  // namespace graphics
+
+namespace graphics {
+
+void releaseCaches() {
+  // cairo drops its font faces first, which hold fontconfig patterns.
+  cairo_debug_reset_static_data();
+  FcFini();
 }
 
 }  // namespace graphics

@@ -71,7 +71,6 @@ struct Color {
 
 inline constexpr Color whiteColor{1, 1, 1, 1};
 inline constexpr Color blackColor{0, 0, 0, 1};
-inline constexpr Color clearColor{0, 0, 0, 0};
 // The light-appearance system palette: red #FF3B30, orange #FF9500,
 // blue #007AFF, grey #8E8E93, purple #AF52DE.
 inline constexpr Color systemRedColor{255 / 255.0, 59 / 255.0, 48 / 255.0, 1};
@@ -204,5 +203,10 @@ void rectFill(Rect rect);
 // Draws one line of text with its baseline starting at `point`, in the
 // default sans-serif face, into the current context.
 void drawString(const std::string& text, Point point, double fontSize, const Color& color);
+
+// Frees the process-wide font and drawing caches that text leaves behind, so
+// that a leak checker sees a clean exit. Call once, at the end of a program
+// that drew text, when no drawing is left to do.
+void releaseCaches();
 
 }  // namespace graphics

@@ -73,6 +73,7 @@ int main(int argc, char** argv) {
     drawRepresentation(rep2x, fromTop(x + 28, 228, 32, 32));
   }
   GraphicsContext::setCurrentContext(nullptr);
+  graphics::releaseCaches();
 
   const auto png = sheet->PNGRepresentation();
   std::ofstream out(argv[1], std::ios::binary | std::ios::trunc);

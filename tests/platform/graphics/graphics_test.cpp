@@ -349,6 +349,13 @@ TEST(Symbols, GlyphsDifferAndWeightThickensThem) {
   EXPECT_GT(holes(render("plus.circle.fill", bold)), holes(render("plus.circle.fill", regular)));
 }
 
+// Text loads fonts; their caches go when the suite ends.
+class ReleaseCachesAtExit : public ::testing::Environment {
+ public:
+  void TearDown() override { releaseCaches(); }
+};
+const auto* const releaseAtExit = ::testing::AddGlobalTestEnvironment(new ReleaseCachesAtExit);
+
 TEST(Text, DrawsInkNearTheBaseline) {
   auto rep = BitmapImageRep::make(60, 20);
   drawIn(contextOn(rep), [] { drawString("Ab", {2, 5}, 12, {0, 0, 0, 1}); });

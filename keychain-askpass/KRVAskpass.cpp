@@ -1,0 +1,68 @@
+#include "keychain-askpass/KRVAskpass.h"
+
+#include <algorithm>
+#include <cctype>
+
+#include "keychain-askpass/KCKeychain.h"
+#include "keychain-askpass/KRVSharedItemsAccessGroup.h"
+#include "platform/url/url.h"
+
+namespace {
+
+std::string lowercased(std::string text) {
+  std::transform(text.begin(), text.end(), text.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return text;
+}
+
+bool contains(const std::string& lowercasedText, const char* needle) {
+  return lowercasedText.find(needle) != std::string::npos;
+}
+
+bool equalIgnoringCase(const std::string& a, const std::string& b) { return lowercased(a) == lowercased(b); }
+
+// The svn+ssh URL of a host, only when the host is all the URL holds: a host
+// with a port, path, query or other URL syntax in it could otherwise name a
+// different server than the one ssh connects to.
+std::optional<url::URL> repositoryURL(const std::string& host) {
+  auto url = url::URL::parse("svn+ssh://" + host);
+  if (!url || !url->host || url->host->empty()) return std::nullopt;
+  if (url->user || url->port != -1 || !url->path->empty() || url->query || url->fragment) return std::nullopt;
+  if (!equalIgnoringCase(*url->host, host) && !equalIgnoringCase("[" + *url->host + "]", host)) return std::nullopt;
+  return url;
+}
+
+KRVAskpassAnswer answerPassword(const std::optional<std::vector<std::string>>& parentArguments) {
+  const KRVAskpassAnswer unanswerable{1, ""};
+  if (!parentArguments) return unanswerable;
+  const auto& arguments = *parentArguments;
+  auto svnserve = std::find(arguments.begin(), arguments.end(), "svnserve");
+  // Without an argument before "svnserve" there is no host to ask for.
+  if (svnserve == arguments.end() || svnserve == arguments.begin()) return unanswerable;
+  const std::string& specification = *(svnserve - 1);
+
+  std::optional<std::string> account;
+  std::string host = specification;
+  if (auto first = specification.find('@'); first != std::string::npos) {
+    account = specification.substr(0, first);
+    host = specification.substr(specification.rfind('@') + 1);
+  }
+  auto url = repositoryURL(host);
+  if (!url) return unanswerable;
+
+  auto query = KCKeychain::searchQueryForSSH(*url, account, std::string(KRVSharedItemsAccessGroup));
+  KCError error;
+  auto item = KCKeychain::keychainItemForQuery(query, &error);
+  if (!item) return unanswerable;
+  return {0, item->password().value_or("")};
+}
+
+}  // namespace
+
+KRVAskpassAnswer KRVAnswerPrompt(const std::string& prompt,
+                                 const std::optional<std::vector<std::string>>& parentArguments) {
+  auto lowered = lowercased(prompt);
+  if (contains(lowered, "authenticity") && contains(lowered, "yes/no")) return {0, "yes\n"};
+  if (contains(lowered, "password:")) return answerPassword(parentArguments);
+  return {0, ""};
+}

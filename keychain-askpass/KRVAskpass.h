@@ -1,0 +1,26 @@
+// The askpass tool's answer to one ssh prompt.
+//
+// Contract:
+// - KRVAnswerPrompt() classifies the prompt (case-insensitive): a host-key
+//   question holding "authenticity" and "yes/no" is answered "yes\n"; a
+//   prompt holding "password:" gets the password stored for the host and
+//   user named by the parent ssh's arguments (the argument before the first
+//   "svnserve"), with nothing appended; any other prompt gets nothing.
+// - A password request that cannot be served has status 1 and no output:
+//   no parent arguments, no "svnserve" among them or nothing before it, a
+//   host that does not make a plain svn+ssh URL of its own, or a failed
+//   keychain lookup. Everything else has status 0.
+// - It reads the keychain through KCKeychain; nothing else.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+struct KRVAskpassAnswer {
+  int status = 0;
+  std::string output;  // the bytes to write to standard output
+};
+
+KRVAskpassAnswer KRVAnswerPrompt(const std::string& prompt,
+                                 const std::optional<std::vector<std::string>>& parentArguments);

@@ -1,0 +1,613 @@
+// The Secret Service backend of the keychain store, on libsecret.
+//
+// Every store call runs libsecret's asynchronous operations on a main
+// context of its own and waits for them there, under one deadline: when
+// the service has not answered after kSecretServiceTimeoutSeconds the
+// outstanding D-Bus calls are cancelled and the call fails. Nothing here
+// prompts: searches never unlock, and a locked item or collection fails.
+#include <libsecret/secret.h>
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "platform/keychain/keychain.h"
+
+namespace keychain {
+namespace {
+
+struct AttributeName {
+  const std::string* key;
+  const char* name;
+};
+
+// One kind of item: its class constant, Secret Service schema and the
+// attributes that it stores as strings.
+struct Kind {
+  const std::string* secClass;
+  SecretSchema schema;
+  std::vector<AttributeName> attributes;
+  bool synchronizable;  // stores kSecAttrSynchronizable as "synchronizable"
+  const std::string* defaultLabel;
+};
+
+const Kind& internetKind() {
+  static const Kind kind = {
+      &kSecClassInternetPassword,
+      {"com.korvaneapp.keychain.InternetPassword",
+       SECRET_SCHEMA_NONE,
+       {{"protocol", SECRET_SCHEMA_ATTRIBUTE_STRING},
+        {"server", SECRET_SCHEMA_ATTRIBUTE_STRING},
+        {"path", SECRET_SCHEMA_ATTRIBUTE_STRING},
+        {"account", SECRET_SCHEMA_ATTRIBUTE_STRING},
+        {"access-group", SECRET_SCHEMA_ATTRIBUTE_STRING},
+        {"synchronizable", SECRET_SCHEMA_ATTRIBUTE_STRING},
+        {nullptr, SECRET_SCHEMA_ATTRIBUTE_STRING}}},
+      {{&kSecAttrProtocol, "protocol"},
+       {&kSecAttrServer, "server"},
+       {&kSecAttrPath, "path"},
+       {&kSecAttrAccount, "account"},
+       {&kSecAttrAccessGroup, "access-group"}},
+      true,
+      &kSecAttrServer,
+  };
+  return kind;
+}
+
+const Kind& genericKind() {
+  static const Kind kind = {
+      &kSecClassGenericPassword,
+      {"com.korvaneapp.keychain.GenericPassword",
+       SECRET_SCHEMA_NONE,
+       {{"service", SECRET_SCHEMA_ATTRIBUTE_STRING},
+        {"account", SECRET_SCHEMA_ATTRIBUTE_STRING},
+        {nullptr, SECRET_SCHEMA_ATTRIBUTE_STRING}}},
+      {{&kSecAttrService, "service"}, {&kSecAttrAccount, "account"}},
+      false,
+      &kSecAttrService,
+  };
+  return kind;
+}
+
+const Kind* kindOf(const Dictionary& query) {
+  auto secClass = query.text(kSecClass);
+  if (secClass == kSecClassInternetPassword) return &internetKind();
+  if (secClass == kSecClassGenericPassword) return &genericKind();
+  return nullptr;
+}
+
+template <typename T>
+struct Unref {
+  void operator()(T* object) const { g_object_unref(object); }
+};
+template <typename T>
+using Ref = std::unique_ptr<T, Unref<T>>;
+
+struct HashUnref {
+  void operator()(GHashTable* table) const { g_hash_table_unref(table); }
+};
+using Table = std::unique_ptr<GHashTable, HashUnref>;
+
+struct ValueUnref {
+  void operator()(SecretValue* value) const { secret_value_unref(value); }
+};
+
+struct ErrorFree {
+  void operator()(GError* error) const { g_error_free(error); }
+};
+using Error = std::unique_ptr<GError, ErrorFree>;
+
+Table newTable() { return Table(g_hash_table_new_full(g_str_hash, g_str_equal, g_free, g_free)); }
+
+void put(GHashTable* table, const char* name, const std::string& value) {
+  g_hash_table_replace(table, g_strdup(name), g_strdup(value.c_str()));
+}
+
+// The Secret Service attributes that a query or an attribute set names.
+// For a search, a missing kSecAttrSynchronizable means "false" and
+// kSecAttrSynchronizableAny leaves the attribute out.
+Table attributesOf(const Kind& kind, const Dictionary& dictionary) {
+  Table table = newTable();
+  for (const auto& attribute : kind.attributes) {
+    if (auto value = dictionary.text(*attribute.key)) put(table.get(), attribute.name, *value);
+  }
+  if (kind.synchronizable && dictionary.text(kSecAttrSynchronizable) != kSecAttrSynchronizableAny) {
+    put(table.get(), "synchronizable", dictionary.boolean(kSecAttrSynchronizable).value_or(false) ? "true" : "false");
+  }
+  return table;
+}
+
+OSStatus statusFor(const GError* error) {
+  if (error->domain == SECRET_ERROR) {
+    switch (error->code) {
+      case SECRET_ERROR_IS_LOCKED: return errSecInteractionNotAllowed;
+      case SECRET_ERROR_NO_SUCH_OBJECT: return errSecItemNotFound;
+      case SECRET_ERROR_ALREADY_EXISTS: return errSecDuplicateItem;
+      default: return errSecInternalComponent;
+    }
+  }
+  // Our own deadline is told apart by the caller; any other cancellation
+  // is a prompt that the user dismissed.
+  if (g_error_matches(error, G_IO_ERROR, G_IO_ERROR_CANCELLED)) return errSecUserCanceled;
+  if (g_error_matches(error, G_DBUS_ERROR, G_DBUS_ERROR_ACCESS_DENIED) ||
+      g_error_matches(error, G_DBUS_ERROR, G_DBUS_ERROR_AUTH_FAILED))
+    return errSecAuthFailed;
+  // No bus, no service on it, a service that died or timed out.
+  if (error->domain == G_DBUS_ERROR || error->domain == G_IO_ERROR) return errSecNotAvailable;
+  return errSecInternalComponent;
+}
+
+// One store call: a deadline for all the round trips it makes, on the
+// store's own main context.
+class Call {
+ public:
+  explicit Call(GMainContext* context) : context_(context), cancellable_(g_cancellable_new()) {
+    g_main_context_push_thread_default(context_);
+    timer_ = g_timeout_source_new_seconds(kSecretServiceTimeoutSeconds);
+    g_source_set_callback(timer_, &Call::onDeadline, this, nullptr);
+    g_source_attach(timer_, context_);
+  }
+  ~Call() {
+    g_source_destroy(timer_);
+    g_source_unref(timer_);
+    g_object_unref(cancellable_);
+    g_main_context_pop_thread_default(context_);
+  }
+  Call(const Call&) = delete;
+  Call& operator=(const Call&) = delete;
+
+  // Starts an operation with the call's cancellable and a completion
+  // callback, and runs the context until it completes; returns its result,
+  // or none when the deadline passed first. Some steps (the bus handshake)
+  // do not heed cancellation, so an operation still running then is
+  // abandoned: its completion, if it ever comes, only frees its slot.
+  Ref<GAsyncResult> wait(const std::function<void(GCancellable*, GAsyncReadyCallback, gpointer)>& start) {
+    return finish(begin(start));
+  }
+
+  // The two halves of wait(), for operations that run side by side.
+  struct Pending;
+  Pending* begin(const std::function<void(GCancellable*, GAsyncReadyCallback, gpointer)>& start) {
+    auto* pending = new Pending;
+    start(cancellable_, &Call::onReady, pending);
+    return pending;
+  }
+  Ref<GAsyncResult> finish(Pending* pending) {
+    while (pending->result == nullptr && !deadlinePassed_) g_main_context_iteration(context_, TRUE);
+    if (pending->result == nullptr) {
+      pending->abandoned = true;
+      return nullptr;
+    }
+    Ref<GAsyncResult> result(pending->result);
+    delete pending;
+    return result;
+  }
+
+  OSStatus fail(const GError* error) const { return deadlinePassed_ ? errSecNotAvailable : statusFor(error); }
+
+  struct Pending {
+    GAsyncResult* result = nullptr;
+    bool abandoned = false;
+  };
+
+ private:
+  static void onReady(GObject*, GAsyncResult* result, gpointer data) {
+    auto* pending = static_cast<Pending*>(data);
+    if (pending->abandoned) {
+      delete pending;
+      return;
+    }
+    pending->result = G_ASYNC_RESULT(g_object_ref(result));
+  }
+  static gboolean onDeadline(gpointer self) {
+    auto* call = static_cast<Call*>(self);
+    call->deadlinePassed_ = true;
+    g_cancellable_cancel(call->cancellable_);
+    return G_SOURCE_REMOVE;
+  }
+
+  GMainContext* context_;
+  GCancellable* cancellable_;
+  GSource* timer_ = nullptr;
+  bool deadlinePassed_ = false;
+};
+
+struct VariantUnref {
+  void operator()(GVariant* variant) const { g_variant_unref(variant); }
+};
+using Variant = std::unique_ptr<GVariant, VariantUnref>;
+
+constexpr char kBusName[] = "org.freedesktop.secrets";
+constexpr char kServicePath[] = "/org/freedesktop/secrets";
+constexpr char kServiceInterface[] = "org.freedesktop.Secret.Service";
+
+GVariant* stringDictionary(GHashTable* table) {
+  GVariantBuilder builder;
+  g_variant_builder_init(&builder, G_VARIANT_TYPE("a{ss}"));
+  GHashTableIter it;
+  gpointer name = nullptr;
+  gpointer value = nullptr;
+  g_hash_table_iter_init(&it, table);
+  while (g_hash_table_iter_next(&it, &name, &value))
+    g_variant_builder_add(&builder, "{ss}", static_cast<const char*>(name), static_cast<const char*>(value));
+  return g_variant_builder_end(&builder);
+}
+
+GVariant* objectPathArray(const std::vector<std::string>& paths) {
+  GVariantBuilder builder;
+  g_variant_builder_init(&builder, G_VARIANT_TYPE("ao"));
+  for (const auto& path : paths) g_variant_builder_add(&builder, "o", path.c_str());
+  return g_variant_builder_end(&builder);
+}
+
+// The object paths of child `index` (an "ao") of a reply.
+std::vector<std::string> objectPaths(GVariant* reply, gsize index) {
+  std::vector<std::string> paths;
+  Variant array(g_variant_get_child_value(reply, index));
+  GVariantIter it;
+  const char* path = nullptr;
+  g_variant_iter_init(&it, array.get());
+  while (g_variant_iter_next(&it, "&o", &path)) paths.emplace_back(path);
+  return paths;
+}
+
+// An item's dictionary from its D-Bus properties (Attributes, Label).
+Dictionary itemDictionary(const Kind& kind, GVariant* reply) {
+  Dictionary dictionary;
+  dictionary.set(kSecClass, *kind.secClass);
+  Variant properties(g_variant_get_child_value(reply, 0));
+  Variant attributes(g_variant_lookup_value(properties.get(), "Attributes", G_VARIANT_TYPE("a{ss}")));
+  auto text = [&](const char* name) -> std::optional<std::string> {
+    const char* value = nullptr;
+    if (!attributes || !g_variant_lookup(attributes.get(), name, "&s", &value)) return std::nullopt;
+    return std::string(value);
+  };
+  for (const auto& attribute : kind.attributes) {
+    if (auto value = text(attribute.name)) dictionary.set(*attribute.key, *value);
+  }
+  if (kind.synchronizable) dictionary.set(kSecAttrSynchronizable, text("synchronizable") == "true");
+  const char* label = nullptr;
+  if (g_variant_lookup(properties.get(), "Label", "&s", &label)) dictionary.set(kSecAttrLabel, std::string(label));
+  return dictionary;
+}
+
+// The secret of one item from a GetSecrets reply (plain session).
+std::optional<Data> secretFor(GVariant* reply, const std::string& path) {
+  Variant secrets(g_variant_get_child_value(reply, 0));
+  Variant secret(g_variant_lookup_value(secrets.get(), path.c_str(), G_VARIANT_TYPE("(oayays)")));
+  if (!secret) return std::nullopt;
+  Variant value(g_variant_get_child_value(secret.get(), 2));
+  gsize length = 0;
+  auto* bytes = static_cast<const std::uint8_t*>(g_variant_get_fixed_array(value.get(), &length, 1));
+  return Data(bytes, bytes + length);
+}
+
+class SecretServiceStore : public Store {
+ public:
+  SecretServiceStore() : context_(g_main_context_new()) {}
+  ~SecretServiceStore() override { g_main_context_unref(context_); }
+  SecretServiceStore(const SecretServiceStore&) = delete;
+  SecretServiceStore& operator=(const SecretServiceStore&) = delete;
+
+  // Reads talk to the Secret Service's D-Bus interface directly rather than
+  // through libsecret's proxies: the search and the session are opened side
+  // by side, then the items' properties and secrets are fetched side by
+  // side, which saves several round trips on every password ssh asks for.
+  // The session uses the "plain" algorithm: the secret crosses only the
+  // user's own session bus, to which only the user's processes connect.
+  OSStatus copyMatching(const Dictionary& query, std::vector<Dictionary>* result) override {
+    const Kind* kind = kindOf(query);
+    if (kind == nullptr) return errSecParam;
+    bool withData = query.boolean(kSecReturnData).value_or(false);
+    bool all = query.text(kSecMatchLimit) == kSecMatchLimitAll;
+    auto label = query.text(kSecAttrLabel);
+    Call call(context_);
+    GDBusConnection* bus = nullptr;
+    if (OSStatus status = connectBus(call, &bus)) return status;
+
+    Table attributes = attributesOf(*kind, query);
+    put(attributes.get(), "xdg:schema", kind->schema.name);
+    auto* searching = begin(call, bus, kServicePath, kServiceInterface, "SearchItems",
+                            g_variant_new("(@a{ss})", stringDictionary(attributes.get())), "(aoao)");
+    Call::Pending* opening = nullptr;
+    if (withData) {
+      opening = begin(call, bus, kServicePath, kServiceInterface, "OpenSession",
+                      g_variant_new("(s@v)", "plain", g_variant_new_variant(g_variant_new_string(""))), "(vo)");
+    }
+    OSStatus status = errSecSuccess;
+    Variant found = finish(call, bus, searching, &status);
+    Variant session = opening ? finish(call, bus, opening, &status) : nullptr;
+    if (status != errSecSuccess) return status;
+
+    std::vector<std::string> unlocked = objectPaths(found.get(), 0);
+    std::vector<std::string> locked = objectPaths(found.get(), 1);
+    std::vector<std::string> candidates = unlocked;
+    if (!withData) candidates.insert(candidates.end(), locked.begin(), locked.end());
+    if (candidates.empty()) return locked.empty() ? errSecItemNotFound : errSecInteractionNotAllowed;
+    // One item answers a single-match query unless its label must be checked.
+    if (!all && !label) candidates.resize(1);
+
+    std::vector<Call::Pending*> reading;
+    for (const auto& path : candidates) {
+      reading.push_back(begin(call, bus, path.c_str(), "org.freedesktop.DBus.Properties", "GetAll",
+                              g_variant_new("(s)", "org.freedesktop.Secret.Item"), "(a{sv})"));
+    }
+    Call::Pending* fetching = nullptr;
+    if (withData) {
+      const char* sessionPath = nullptr;
+      g_variant_get_child(session.get(), 1, "&o", &sessionPath);
+      fetching = begin(call, bus, kServicePath, kServiceInterface, "GetSecrets",
+                       g_variant_new("(@aoo)", objectPathArray(candidates), sessionPath), "(a{o(oayays)})");
+    }
+    std::vector<Variant> properties;
+    for (auto* pending : reading) properties.push_back(finish(call, bus, pending, &status));
+    Variant secrets = fetching ? finish(call, bus, fetching, &status) : nullptr;
+    if (status != errSecSuccess) return status;
+
+    std::vector<Dictionary> matches;
+    for (std::size_t i = 0; i < candidates.size() && (all || matches.empty()); ++i) {
+      auto dictionary = itemDictionary(*kind, properties[i].get());
+      if (label && dictionary.text(kSecAttrLabel) != label) continue;
+      if (withData) {
+        auto secret = secretFor(secrets.get(), candidates[i]);
+        if (!secret) continue;
+        dictionary.set(kSecValueData, std::move(*secret));
+      }
+      matches.push_back(std::move(dictionary));
+    }
+    if (matches.empty()) return errSecItemNotFound;
+    if (result != nullptr) *result = std::move(matches);
+    return errSecSuccess;
+  }
+
+  OSStatus add(const Dictionary& attributes) override {
+    const Kind* kind = kindOf(attributes);
+    if (kind == nullptr) return errSecParam;
+    Call call(context_);
+    Dictionary exact = attributes;
+    if (kind->synchronizable && !attributes.boolean(kSecAttrSynchronizable))
+      exact.set(kSecAttrSynchronizable, false);
+    std::vector<Ref<SecretItem>> items;
+    OSStatus status = search(call, *kind, exact, false, &items);
+    if (status != errSecSuccess && status != errSecItemNotFound) return status;
+    Table wanted = attributesOf(*kind, exact);
+    for (const auto& item : items) {
+      if (sameAttributes(*kind, wanted.get(), item.get())) return errSecDuplicateItem;
+    }
+
+    SecretService* service = nullptr;
+    if (OSStatus status = connect(call, &service)) return status;
+    auto data = attributes.data(kSecValueData).value_or(Data{});
+    std::unique_ptr<SecretValue, ValueUnref> secret(
+        secret_value_new(reinterpret_cast<const gchar*>(data.data()), static_cast<gssize>(data.size()), "text/plain"));
+    auto label = attributes.text(kSecAttrLabel).value_or(attributes.text(*kind->defaultLabel).value_or(""));
+    auto done = call.wait([&](GCancellable* cancellable, GAsyncReadyCallback callback, gpointer slot) {
+      secret_service_store(service, &kind->schema, wanted.get(), SECRET_COLLECTION_DEFAULT, label.c_str(),
+                           secret.get(), cancellable, callback, slot);
+    });
+    if (!done) return errSecNotAvailable;
+    GError* error = nullptr;
+    if (!secret_service_store_finish(service, done.get(), &error)) return failWith(call, error);
+    return errSecSuccess;
+  }
+
+  OSStatus update(const Dictionary& query, const Dictionary& attributes) override {
+    const Kind* kind = kindOf(query);
+    if (kind == nullptr) return errSecParam;
+    Call call(context_);
+    std::vector<Ref<SecretItem>> items;
+    if (OSStatus status = search(call, *kind, query, false, &items)) return status;
+    for (const auto& item : items) {
+      if (secret_item_get_locked(item.get())) return errSecInteractionNotAllowed;
+    }
+    for (const auto& item : items) {
+      if (OSStatus status = updateItem(call, *kind, item.get(), attributes)) return status;
+    }
+    return errSecSuccess;
+  }
+
+  OSStatus remove(const Dictionary& query) override {
+    const Kind* kind = kindOf(query);
+    if (kind == nullptr) return errSecParam;
+    Call call(context_);
+    std::vector<Ref<SecretItem>> items;
+    if (OSStatus status = search(call, *kind, query, false, &items)) return status;
+    for (const auto& item : items) {
+      auto done = call.wait([&](GCancellable* cancellable, GAsyncReadyCallback callback, gpointer slot) {
+        secret_item_delete(item.get(), cancellable, callback, slot);
+      });
+      if (!done) return errSecNotAvailable;
+      GError* error = nullptr;
+      if (!secret_item_delete_finish(item.get(), done.get(), &error)) return failWith(call, error);
+    }
+    return errSecSuccess;
+  }
+
+ private:
+  OSStatus connectBus(Call& call, GDBusConnection** bus) {
+    if (bus_) {
+      *bus = bus_.get();
+      return errSecSuccess;
+    }
+    auto done = call.wait([](GCancellable* cancellable, GAsyncReadyCallback callback, gpointer slot) {
+      g_bus_get(G_BUS_TYPE_SESSION, cancellable, callback, slot);
+    });
+    if (!done) return errSecNotAvailable;
+    GError* error = nullptr;
+    GDBusConnection* got = g_bus_get_finish(done.get(), &error);
+    if (got == nullptr) return failWith(call, error);
+    bus_.reset(got);
+    *bus = got;
+    return errSecSuccess;
+  }
+
+  static Call::Pending* begin(Call& call, GDBusConnection* bus, const char* path, const char* interface,
+                              const char* method, GVariant* arguments, const char* replyType) {
+    return call.begin([&](GCancellable* cancellable, GAsyncReadyCallback callback, gpointer slot) {
+      g_dbus_connection_call(bus, kBusName, path, interface, method, arguments, G_VARIANT_TYPE(replyType),
+                             G_DBUS_CALL_FLAGS_NONE, kSecretServiceTimeoutSeconds * 1000, cancellable, callback,
+                             slot);
+    });
+  }
+
+  // The reply of a call begun with begin(); none, with *status set unless an
+  // earlier failure set it already, when the call failed.
+  static Variant finish(Call& call, GDBusConnection* bus, Call::Pending* pending, OSStatus* status) {
+    auto done = call.finish(pending);
+    if (!done) {
+      if (*status == errSecSuccess) *status = errSecNotAvailable;
+      return nullptr;
+    }
+    GError* error = nullptr;
+    GVariant* reply = g_dbus_connection_call_finish(bus, done.get(), &error);
+    if (reply == nullptr) {
+      OSStatus failed = failWith(call, error);
+      if (*status == errSecSuccess) *status = failed;
+      return nullptr;
+    }
+    return Variant(reply);
+  }
+
+  static OSStatus failWith(const Call& call, GError* raw) {
+    Error error(raw);
+    return call.fail(error.get());
+  }
+
+  OSStatus connect(Call& call, SecretService** service) {
+    if (service_) {
+      *service = service_.get();
+      return errSecSuccess;
+    }
+    auto done = call.wait([](GCancellable* cancellable, GAsyncReadyCallback callback, gpointer slot) {
+      secret_service_get(SECRET_SERVICE_NONE, cancellable, callback, slot);
+    });
+    if (!done) return errSecNotAvailable;
+    GError* error = nullptr;
+    SecretService* got = secret_service_get_finish(done.get(), &error);
+    if (got == nullptr) return failWith(call, error);
+    service_.reset(got);
+    *service = got;
+    return errSecSuccess;
+  }
+
+  // Every item of the kind whose attributes match the query, locked ones too.
+  OSStatus search(Call& call, const Kind& kind, const Dictionary& query, bool loadSecrets,
+                  std::vector<Ref<SecretItem>>* items) {
+    SecretService* service = nullptr;
+    if (OSStatus status = connect(call, &service)) return status;
+    Table attributes = attributesOf(kind, query);
+    int flags = SECRET_SEARCH_ALL | (loadSecrets ? SECRET_SEARCH_LOAD_SECRETS : 0);
+    auto done = call.wait([&](GCancellable* cancellable, GAsyncReadyCallback callback, gpointer slot) {
+      secret_service_search(service, &kind.schema, attributes.get(), static_cast<SecretSearchFlags>(flags),
+                            cancellable, callback, slot);
+    });
+    if (!done) return errSecNotAvailable;
+    GError* error = nullptr;
+    GList* list = secret_service_search_finish(service, done.get(), &error);
+    if (error != nullptr) return failWith(call, error);
+    for (GList* l = list; l != nullptr; l = l->next) {
+      SecretItem* item = SECRET_ITEM(l->data);
+      // The label is matched here; the Secret Service searches attributes only.
+      auto label = query.text(kSecAttrLabel);
+      gchar* itemLabel = secret_item_get_label(item);
+      bool labelMatches = !label || (itemLabel != nullptr && *label == itemLabel);
+      g_free(itemLabel);
+      if (labelMatches) items->emplace_back(SECRET_ITEM(g_object_ref(item)));
+    }
+    g_list_free_full(list, g_object_unref);
+    return items->empty() ? errSecItemNotFound : errSecSuccess;
+  }
+
+  // The item as the host describes it, or none when its secret is wanted but
+  // the item is locked.
+  static std::optional<Dictionary> dictionaryOf(const Kind& kind, SecretItem* item, bool withData) {
+    Dictionary dictionary;
+    dictionary.set(kSecClass, *kind.secClass);
+    Table attributes(secret_item_get_attributes(item));
+    for (const auto& attribute : kind.attributes) {
+      auto* value = static_cast<const char*>(g_hash_table_lookup(attributes.get(), attribute.name));
+      if (value != nullptr) dictionary.set(*attribute.key, std::string(value));
+    }
+    if (kind.synchronizable) {
+      auto* value = static_cast<const char*>(g_hash_table_lookup(attributes.get(), "synchronizable"));
+      dictionary.set(kSecAttrSynchronizable, value != nullptr && std::string(value) == "true");
+    }
+    gchar* label = secret_item_get_label(item);
+    if (label != nullptr) dictionary.set(kSecAttrLabel, std::string(label));
+    g_free(label);
+    if (!withData) return dictionary;
+    SecretValue* secret = secret_item_get_secret(item);
+    if (secret == nullptr) return std::nullopt;
+    gsize length = 0;
+    auto* bytes = reinterpret_cast<const std::uint8_t*>(secret_value_get(secret, &length));
+    dictionary.set(kSecValueData, Data(bytes, bytes + length));
+    secret_value_unref(secret);
+    return dictionary;
+  }
+
+  // Same value, or both absent, for every attribute of the kind.
+  static bool sameAttributes(const Kind& kind, GHashTable* wanted, SecretItem* item) {
+    Table have(secret_item_get_attributes(item));
+    for (const SecretSchemaAttribute* a = kind.schema.attributes; a->name != nullptr; ++a) {
+      auto* x = static_cast<const char*>(g_hash_table_lookup(wanted, a->name));
+      auto* y = static_cast<const char*>(g_hash_table_lookup(have.get(), a->name));
+      if (x == nullptr || y == nullptr) {
+        if (x != y) return false;
+        continue;
+      }
+      if (std::string(x) != y) return false;
+    }
+    return true;
+  }
+
+  OSStatus updateItem(Call& call, const Kind& kind, SecretItem* item, const Dictionary& changes) {
+    Table merged(secret_item_get_attributes(item));
+    Table changed = attributesOf(kind, changes);
+    if (kind.synchronizable && !changes.find(kSecAttrSynchronizable))
+      g_hash_table_remove(changed.get(), "synchronizable");
+    GHashTableIter it;
+    gpointer name = nullptr;
+    gpointer value = nullptr;
+    g_hash_table_iter_init(&it, changed.get());
+    while (g_hash_table_iter_next(&it, &name, &value))
+      put(merged.get(), static_cast<const char*>(name), static_cast<const char*>(value));
+    // The schema name is set by libsecret from the schema itself.
+    g_hash_table_remove(merged.get(), "xdg:schema");
+
+    auto done = call.wait([&](GCancellable* cancellable, GAsyncReadyCallback callback, gpointer slot) {
+      secret_item_set_attributes(item, &kind.schema, merged.get(), cancellable, callback, slot);
+    });
+
+    if (!done) return errSecNotAvailable;
+    GError* error = nullptr;
+    if (!secret_item_set_attributes_finish(item, done.get(), &error)) return failWith(call, error);
+
+    if (auto label = changes.text(kSecAttrLabel)) {
+      auto labelled = call.wait([&](GCancellable* cancellable, GAsyncReadyCallback callback, gpointer slot) {
+        secret_item_set_label(item, label->c_str(), cancellable, callback, slot);
+      });
+      if (!labelled) return errSecNotAvailable;
+      if (!secret_item_set_label_finish(item, labelled.get(), &error)) return failWith(call, error);
+    }
+    if (auto data = changes.data(kSecValueData)) {
+      std::unique_ptr<SecretValue, ValueUnref> secret(secret_value_new(
+          reinterpret_cast<const gchar*>(data->data()), static_cast<gssize>(data->size()), "text/plain"));
+      auto stored = call.wait([&](GCancellable* cancellable, GAsyncReadyCallback callback, gpointer slot) {
+        secret_item_set_secret(item, secret.get(), cancellable, callback, slot);
+      });
+      if (!stored) return errSecNotAvailable;
+      if (!secret_item_set_secret_finish(item, stored.get(), &error)) return failWith(call, error);
+    }
+    return errSecSuccess;
+  }
+
+  GMainContext* context_;
+  Ref<GDBusConnection> bus_;
+  Ref<SecretService> service_;
+};
+
+}  // namespace
+
+std::shared_ptr<Store> makeSecretServiceStore() { return std::make_shared<SecretServiceStore>(); }
+
+}  // namespace keychain
