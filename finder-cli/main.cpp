@@ -212,7 +212,7 @@ int menu(findersync::Client& client, const Arguments& args) {
     kind = *parsed;
     i = 2;
   }
-  // The menu does not depend on the selection; paths are only checked.
+  // The menu is the same whatever is selected, so the paths are not sent.
   for (; i < args.size(); ++i) {
     if (args[i].starts_with("-")) return usageError("unknown option " + args[i]);
   }
