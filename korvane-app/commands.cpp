@@ -1,6 +1,8 @@
 #include "commands.h"
 
 // Each command's run function is defined in a file of its own.
+int runOpenURL(const CommandArguments& args);
+int runInstallDesktopEntry(const CommandArguments& args);
 int runRegister(const CommandArguments& args);
 int runUnregister(const CommandArguments& args);
 int runList(const CommandArguments& args);
@@ -13,6 +15,8 @@ const std::vector<Command>& allCommands() {
       {"unregister", "PATH...", runUnregister},
       {"list", "", runList},
       {"serve", "", runServe},
+      {"open-url", "[--run] URL", runOpenURL},
+      {"install-desktop-entry", "[--run]", runInstallDesktopEntry},
       kStorePasswordCommand,
   };
   return commands;

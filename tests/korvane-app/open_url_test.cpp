@@ -1,0 +1,183 @@
+// korvane-app open-url: the application's side of the command handoff.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+
+#include "platform/plist/plist.h"
+#include "tests/support/support.h"
+
+using testsupport::RunResult;
+using testsupport::TempDir;
+
+namespace {
+
+const std::string kID = "0F8A3C2E-1B4D-4E6F-8A9B-0C1D2E3F4A5B";
+const std::string kURL = "korvane://finder-sync-command?id=" + kID;
+
+class OpenURL : public ::testing::Test {
+ protected:
+  std::map<std::string, std::string> environment() const {
+    return {{"XDG_DATA_HOME", dir / "data"}, {"HOME", dir / "home"}};
+  }
+  // korvane-app with the activation variables removed unless given.
+  RunResult korvane(std::vector<std::string> args, std::map<std::string, std::string> extra = {}) const {
+    std::vector<std::string> argv = {"/usr/bin/env", "-u", "XDG_ACTIVATION_TOKEN", "-u", "DESKTOP_STARTUP_ID",
+                                     testsupport::binDir() + "/korvane-app"};
+    // env applies NAME=value after the removals.
+    for (const auto& [name, value] : extra) argv.insert(argv.end() - 1, name + "=" + value);
+    argv.insert(argv.end(), args.begin(), args.end());
+    return testsupport::run(argv, environment());
+  }
+  void writeCommand(const std::string& id, const plist::Value& value) const {
+    testsupport::makeDirs(commands);
+    ASSERT_TRUE(plist::writeFileAtomically(commands + "/" + id + ".plist", value));
+  }
+  static plist::Dictionary command(const std::string& action, const std::vector<std::string>& paths) {
+    return {{"action", action},
+            {"paths", plist::Array(paths.begin(), paths.end())},
+            {"date", std::chrono::system_clock::now()}};
+  }
+
+  TempDir dir;
+  const std::string finderSync = dir / "data/group-containers/7QH2MXR5TB.com.korvaneapp.shared/FinderSync";
+  const std::string commands = finderSync + "/Commands";
+};
+
+}  // namespace
+
+TEST_F(OpenURL, ReportsTheCommandAndWhetherItWasAskedToComeToTheFront) {
+  writeCommand(kID, command("update", {"/wc/a.txt", "/wc/with space.txt", "/wc/a.txt"}));
+  const std::string report = "id: " + kID +
+                             "\naction: update\npath: /wc/a.txt\npath: /wc/with space.txt\npath: /wc/a.txt\n";
+
+  auto quiet = korvane({"open-url", kURL});
+  EXPECT_EQ(quiet.status, 0) << quiet.err;
+  EXPECT_EQ(quiet.out, report + "activate: no\n");
+
+  auto raised = korvane({"open-url", kURL}, {{"XDG_ACTIVATION_TOKEN", "token-1"}});
+  EXPECT_EQ(raised.status, 0) << raised.err;
+  EXPECT_EQ(raised.out, report + "activate: yes\n");
+  auto x11 = korvane({"open-url", kURL}, {{"DESKTOP_STARTUP_ID", "token-2"}});
+  EXPECT_EQ(x11.out, report + "activate: yes\n");
+
+  EXPECT_EQ(testsupport::readFile(finderSync + "/ReceivedCommands.log"),
+            report + "activate: no\n\n" + report + "activate: yes\n\n" + report + "activate: yes\n\n");
+  EXPECT_TRUE(testsupport::exists(commands + "/" + kID + ".plist"));
+}
+
+TEST_F(OpenURL, AcceptsAnyCaseOfSchemeAndHostAndAnEncodedID) {
+  writeCommand(kID, command("reveal", {"/wc"}));
+  for (const std::string& url :
+       {"KORVANE://Finder-Sync-Command?id=" + kID, "korvane://finder-sync-command/?x=1&id=" + kID + "#frag",
+        std::string("korvane://finder-sync-command?id=0F8A3C2E%2D1B4D-4E6F-8A9B-0C1D2E3F4A5B")}) {
+    auto result = korvane({"open-url", url});
+    EXPECT_EQ(result.status, 0) << url << ": " << result.err;
+    EXPECT_EQ(result.out, "id: " + kID + "\naction: reveal\npath: /wc\nactivate: no\n") << url;
+  }
+}
+
+TEST_F(OpenURL, RefusesURLsThatNameNoCommandFile) {
+  writeCommand(kID, command("update", {"/wc/a"}));
+  testsupport::writeFile(dir / "data/group-containers/secret.plist", "");
+  ASSERT_TRUE(plist::writeFileAtomically(finderSync + "/Manifest.plist", command("update", {"/etc"})));
+  for (const std::string& url : {
+           std::string("korvane://finder-sync-command"),
+           std::string("korvane://finder-sync-command?other=") + kID,
+           std::string("korvane://finder-sync-command?id="),
+           std::string("korvane://finder-sync-command?id=../Manifest"),
+           std::string("korvane://finder-sync-command?id=..%2FManifest"),
+           std::string("korvane://finder-sync-command?id=%2"),
+           std::string("korvane://finder-sync-command?id=") + kID + "x",
+           std::string("korvane://finder-sync-command?id=AAAAAAAA-0000-4000-8000-000000000000"),
+           std::string("korvane://elsewhere?id=") + kID,
+           std::string("korvane://finder-sync-command/sub?id=") + kID,
+           std::string("http://finder-sync-command?id=") + kID,
+           std::string("finder-sync-command?id=") + kID,
+       }) {
+    auto result = korvane({"open-url", url});
+    EXPECT_EQ(result.status, 2) << url;
+    EXPECT_EQ(result.out, "") << url;
+    EXPECT_NE(result.err.find("korvane-app: "), std::string::npos) << url;
+  }
+  EXPECT_EQ(korvane({"open-url"}).status, 2);
+  EXPECT_EQ(korvane({"open-url", kURL, kURL}).status, 2);
+  EXPECT_FALSE(testsupport::exists(finderSync + "/ReceivedCommands.log"));
+}
+
+TEST_F(OpenURL, RefusesMalformedCommandFiles) {
+  const auto now = plist::Value(std::chrono::system_clock::now());
+  const std::vector<plist::Value> malformed = {
+      plist::Array{"update"},
+      plist::Dictionary{{"action", "update"}, {"paths", plist::Array{"/a"}}},
+      plist::Dictionary{{"action", "delete"}, {"paths", plist::Array{"/a"}}, {"date", now}},
+      plist::Dictionary{{"action", 3}, {"paths", plist::Array{"/a"}}, {"date", now}},
+      plist::Dictionary{{"action", "update"}, {"paths", plist::Array{}}, {"date", now}},
+      plist::Dictionary{{"action", "update"}, {"paths", "/a"}, {"date", now}},
+      plist::Dictionary{{"action", "update"}, {"paths", plist::Array{"/a", 7}}, {"date", now}},
+      plist::Dictionary{{"action", "update"}, {"paths", plist::Array{"relative/a"}}, {"date", now}},
+      plist::Dictionary{{"action", "update"}, {"paths", plist::Array{"/a\n/b"}}, {"date", now}},
+      plist::Dictionary{{"action", "update"}, {"paths", plist::Array{"/a"}}, {"date", "yesterday"}},
+  };
+  for (std::size_t i = 0; i < malformed.size(); ++i) {
+    writeCommand(kID, malformed[i]);
+    auto result = korvane({"open-url", kURL});
+    EXPECT_EQ(result.status, 2) << "case " << i << ": " << result.out;
+    EXPECT_NE(result.err.find("malformed command file"), std::string::npos) << "case " << i << ": " << result.err;
+  }
+  testsupport::writeFile(commands + "/" + kID + ".plist", "<?xml version=\"1.0\"?><plist><dict><key>");
+  auto garbage = korvane({"open-url", kURL});
+  EXPECT_EQ(garbage.status, 2);
+  EXPECT_NE(garbage.err.find("cannot read the command file"), std::string::npos) << garbage.err;
+}
+
+// --run against a real working copy.
+TEST_F(OpenURL, RunCarriesOutTheCommandWithSvn) {
+  const auto repo = testsupport::makeSvnRepo(dir.path(), {{"a.txt", "a\n"}, {"b.txt", "b\n"}});
+  const std::string wc = repo.wc;
+  testsupport::writeFile(wc + "/a.txt", "changed\n");
+  testsupport::writeFile(wc + "/new.txt", "new\n");
+  testsupport::writeFile(wc + "/build.log", "noise\n");
+  testsupport::writeFile(wc + "/-dash.txt", "looks like an option\n");
+  int commandsSent = 0;
+  auto runCommand = [&](const std::string& action, const std::vector<std::string>& paths) {
+    char id[37];
+    std::snprintf(id, sizeof id, "11111111-2222-4333-8444-%012d", ++commandsSent);
+    writeCommand(id, command(action, paths));
+    return korvane({"open-url", "--run", "korvane://finder-sync-command?id=" + std::string(id)});
+  };
+  auto svnStatus = [&] { return testsupport::runOK({"svn", "status", wc}); };
+
+  auto added = runCommand("add", {wc + "/new.txt", wc + "/-dash.txt"});
+  EXPECT_EQ(added.status, 0) << added.err;
+  EXPECT_NE(svnStatus().find("A       " + wc + "/new.txt"), std::string::npos) << svnStatus();
+  EXPECT_NE(svnStatus().find("A       " + wc + "/-dash.txt"), std::string::npos) << svnStatus();
+
+  EXPECT_EQ(runCommand("ignore", {wc + "/build.log"}).status, 0);
+  EXPECT_EQ(runCommand("ignore", {wc + "/build.log", wc + "/other.tmp"}).status, 0);
+  EXPECT_EQ(testsupport::runOK({"svn", "propget", "svn:ignore", wc}), "build.log\nother.tmp\n\n");
+  EXPECT_EQ(svnStatus().find("build.log"), std::string::npos);
+
+  EXPECT_EQ(runCommand("revert", {wc + "/a.txt"}).status, 0);
+  EXPECT_EQ(testsupport::readFile(wc + "/a.txt"), "a\n");
+
+  auto committed = runCommand("commit", {wc + "/new.txt"});
+  EXPECT_EQ(committed.status, 0) << committed.err;
+  EXPECT_EQ(svnStatus().find("new.txt"), std::string::npos) << svnStatus();
+
+  EXPECT_EQ(runCommand("update", {wc}).status, 0);
+  EXPECT_NE(testsupport::runOK({"svn", "info", "--show-item", "revision", wc}).find("2"), std::string::npos);
+
+  // Failing svn commands fail the handler.
+  EXPECT_EQ(runCommand("update", {dir / "not-a-working-copy"}).status, 1);
+}
+
+TEST_F(OpenURL, RevealRunsNothing) {
+  writeCommand(kID, command("reveal", {"/wc/a"}));
+  auto revealed = korvane({"open-url", "--run", kURL}, {{"PATH", dir / "no-programs"}});
+  EXPECT_EQ(revealed.status, 0) << revealed.err;
+  writeCommand(kID, command("update", {"/wc/a"}));
+  auto updated = korvane({"open-url", "--run", kURL}, {{"PATH", dir / "no-programs"}});
+  EXPECT_EQ(updated.status, 1);
+  EXPECT_NE(updated.err.find("cannot run svn"), std::string::npos) << updated.err;
+}
