@@ -85,6 +85,9 @@ class KRVFinderSyncWorkingCopies : public std::enable_shared_from_this<KRVFinder
     std::shared_ptr<const BadgeMap> badges;
   };
 
+  // Serialises reloadManifest(): the start-up reload and a notification's
+  // reload may come from different threads. Never taken under i_stateLock.
+  std::mutex i_reloadLock;
   mutable std::mutex i_stateLock;
   foundation::URLSet i_resolvedRootURLs;                            // guarded by i_stateLock
   std::map<std::string, std::int64_t> i_lastRequestedGenerations;  // guarded by i_stateLock

@@ -1,9 +1,9 @@
-// Finder Sync: the file manager's side of the extension.
+// Finder Sync: the file manager's side of the extension, served on the
+// session bus.
 //
 // FinderSync (FIFinderSync) is the base of the extension's principal object:
 // the host calls its members when the file manager shows folders, wants
-// badges or menus, or the user chooses a menu item. The host may call them on
-// any thread.
+// badges or menus, or the user chooses a menu item.
 //
 // Controller (FIFinderSyncController) is what the principal asks of the file
 // manager. Contract:
@@ -15,9 +15,35 @@
 // - selectedItemURLs() and targetedURL() describe the selection of the menu
 //   action that is running; outside an action they are empty.
 // - Every member may be called from any thread.
+//
+// The bus (bus name, object path and interface all "com.korvaneapp.v3.FinderSync",
+// the object at /com/korvaneapp/v3/FinderSync):
+//   BeginObservingDirectory(s path), EndObservingDirectory(s path),
+//   RequestBadge(s path)                 -> the principal's members
+//   GetMenu(u kind) -> (b present, s title, a(ss) items)
+//                                        the top item's title and its submenu's
+//                                        (title, action) pairs; ("", "") is a separator
+//   ChooseMenuItem(s action, as selected, s targeted)
+//                                        runs performMenuAction(action) while the
+//                                        controller reports that selection
+//   signal BadgeChanged(s path, s badge) each setBadgeIdentifier()
+//   property DirectoryURLs (as) and signal DirectoryURLsChanged(as paths)
+//   property BadgeImages a(ssss)         (identifier, label, 16 px PNG, 32 px PNG)
+// Paths are absolute; a relative or empty path is refused with InvalidArgs.
+//
+// Threads of the host (NSExtensionMain):
+// - The principal is created on the main thread before the main loop runs.
+// - Every bus method call and property read runs on one serial queue,
+//   "com.korvaneapp.v3.FinderSync.calls", in the order the calls arrive:
+//   these are the "platform threads" on which the principal's request,
+//   observe, menu and action members run. The main queue stays free for
+//   badge replies, root-set changes and change reports.
+// - Signals may be emitted from any thread; the bus keeps each thread's order.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -32,7 +58,14 @@ namespace graphics {
 class Image;
 }
 
+typedef struct _GDBusConnection GDBusConnection;
+typedef struct _GVariant GVariant;
+
 namespace findersync {
+
+inline const std::string kBusName = "com.korvaneapp.v3.FinderSync";
+inline const std::string kObjectPath = "/com/korvaneapp/v3/FinderSync";
+inline const std::string kInterfaceName = "com.korvaneapp.v3.FinderSync";
 
 class FinderSync {
  public:
@@ -94,6 +127,116 @@ class FakeController final : public Controller {
   std::vector<BadgeImageCall> imageCalls_;
   std::vector<foundation::FileURL> selected_;
   std::optional<foundation::FileURL> targeted_;
+};
+
+// A registered badge image as the BadgeImages property lists it; a PNG path
+// is "" when the image could not be written.
+struct BadgeImageEntry {
+  std::string identifier;
+  std::string label;
+  std::string png16Path;
+  std::string png32Path;
+};
+
+// The controller of the extension host: badges, folders and images go out as
+// the bus signals and properties above. setBadgeImage() installs the image's
+// 16- and 32-pixel PNGs as the icon-theme emblem "emblem-korvane-<identifier>"
+// under $XDG_DATA_HOME/icons/hicolor before it lists them in BadgeImages.
+class BusController final : public Controller {
+ public:
+  explicit BusController(GDBusConnection* connection);
+  ~BusController() override;
+  BusController(const BusController&) = delete;
+  BusController& operator=(const BusController&) = delete;
+
+  void setDirectoryURLs(const foundation::URLSet& urls) override;
+  foundation::URLSet directoryURLs() const override;
+  void setBadgeIdentifier(const std::string& identifier, const foundation::FileURL& url) override;
+  void setBadgeImage(std::shared_ptr<const graphics::Image> image, const std::string& label,
+                     const std::string& identifier) override;
+  std::vector<foundation::FileURL> selectedItemURLs() const override;
+  std::optional<foundation::FileURL> targetedURL() const override;
+
+  // In registration order; a later registration of an identifier replaces it.
+  std::vector<BadgeImageEntry> badgeImages() const;
+  // The selection a chosen menu action sees; the host sets it around the action.
+  void setSelection(std::vector<foundation::FileURL> selected, std::optional<foundation::FileURL> targeted);
+
+ private:
+  void emit(const char* signal, GVariant* parameters) const;
+
+  GDBusConnection* connection_;
+  mutable std::mutex mutex_;
+  foundation::URLSet directoryURLs_;
+  std::vector<BadgeImageEntry> images_;
+  std::vector<foundation::FileURL> selected_;
+  std::optional<foundation::FileURL> targeted_;
+};
+
+// The extension process's entry point: connects to the session bus, installs
+// a BusController, creates the one principal with makePrincipal (on the
+// calling thread), serves it as described above under kBusName, and runs the
+// main loop until the bus connection closes or SIGTERM or SIGINT arrives.
+// Returns the exit status: 0 after a normal end; 1, with a message on
+// standard error, when there is no session bus, another process owns the
+// name, or makePrincipal gives nullptr.
+// Options: "--install-service" writes the D-Bus service file that lets the
+// bus start this executable on demand into $XDG_DATA_HOME/dbus-1/services
+// and exits; "--help" prints the usage.
+int NSExtensionMain(int argc, char** argv, const std::function<std::shared_ptr<FinderSync>()>& makePrincipal);
+
+// The file manager's end of the bus, for finder-cli and tests. Single
+// threaded: signals are delivered while the calling thread runs the main
+// queue (runUntil). Every call waits at most timeout(); every failure comes
+// back as false or nullopt with a one-line message in *error.
+class Client {
+ public:
+  struct Menu {
+    bool present = false;
+    std::string title;
+    std::vector<std::pair<std::string, std::string>> items;  // (title, action); ("", "") = separator
+  };
+  using BadgeChangedHandler = std::function<void(const std::string& path, const std::string& badge)>;
+  using DirectoryURLsChangedHandler = std::function<void(const std::vector<std::string>& paths)>;
+  using ServiceGoneHandler = std::function<void()>;
+
+  // A new connection to the session bus of $DBUS_SESSION_BUS_ADDRESS, or
+  // nullptr when there is none.
+  static std::unique_ptr<Client> connect(std::chrono::milliseconds timeout, std::string* error);
+  ~Client();
+  Client(const Client&) = delete;
+  Client& operator=(const Client&) = delete;
+
+  bool beginObservingDirectory(const std::string& path, std::string* error);
+  bool endObservingDirectory(const std::string& path, std::string* error);
+  bool requestBadge(const std::string& path, std::string* error);
+  std::optional<Menu> getMenu(std::uint32_t kind, std::string* error);
+  bool chooseMenuItem(const std::string& action, const std::vector<std::string>& selected,
+                      const std::string& targeted, std::string* error);
+  std::optional<std::vector<std::string>> directoryURLs(std::string* error);
+  std::optional<std::vector<BadgeImageEntry>> badgeImages(std::string* error);
+  // True when some process owns kBusName now (no activation).
+  bool serviceIsRunning();
+
+  // Handlers run on the main queue; set them before the calls whose
+  // signals they should see.
+  void onBadgeChanged(BadgeChangedHandler handler);
+  void onDirectoryURLsChanged(DirectoryURLsChangedHandler handler);
+  // The owner of kBusName left the bus, or the connection closed.
+  void onServiceGone(ServiceGoneHandler handler);
+
+  std::chrono::milliseconds timeout() const { return timeout_; }
+
+ private:
+  struct Subscriptions;
+  Client(GDBusConnection* connection, std::chrono::milliseconds timeout);
+  GVariant* call(const char* method, GVariant* parameters, const char* replyType,
+                         std::string* error);
+  GVariant* getProperty(const char* name, const char* type, std::string* error);
+
+  GDBusConnection* connection_;
+  std::chrono::milliseconds timeout_;
+  std::unique_ptr<Subscriptions> subscriptions_;
 };
 
 }  // namespace findersync

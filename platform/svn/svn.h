@@ -1,9 +1,63 @@
-// The Subversion libraries, as the extension reaches them.
+// The Subversion libraries, as the extension reaches them: one-time set-up
+// and a local status scanner over a working copy.
 //
 // Contract:
 // - KRVEnsureSVNCoreInitialization() prepares APR and libsvn for use in this
 //   process. It does the work once, however many threads call it at once;
 //   later calls return at once. Call it before any other Subversion call.
+//   Paths cross into Subversion as UTF-8 and reach the file system as the
+//   same bytes, whatever the process's locale.
+// - KRVWorkingCopyStatusScanner::scanLocalTarget() walks the working copy at
+//   an absolute root path with svn_client_status6, without network access,
+//   and calls the entry block once per item (see externals below), on the
+//   calling thread, one call at a time, all before it returns. The registry
+//   calls it from its status queue; scans on different threads share no
+//   state.
+// - Each item arrives as its absolute path in valid UTF-8 (the root path as
+//   given, extended by path components; Subversion refuses a file name that
+//   is not UTF-8, and the scan then fails with an error), its
+//   svn_client_status_t record, and an svn_wc_status2_t record built from
+//   the same status (scanner.cpp says which fields it fills). All three are
+//   valid only during the call.
+// - Items inside svn:externals definitions are walked after the main
+//   working copy, like `svn status` does; the external's folder itself is
+//   reported with the status svn_wc_status_external, then once more as the
+//   root of its own walk.
+// - The result is null on success. Otherwise it is an error the caller owns
+//   and frees with svn_error_clear; the items reported before it stay valid.
+//   An entry block that returns an error stops the scan, and that error (or
+//   one wrapping it) comes back.
 #pragma once
 
+#include <svn_client.h>
+#include <svn_error.h>
+#include <svn_types.h>
+#include <svn_wc.h>
+
+#include <functional>
+#include <optional>
+#include <string>
+
 void KRVEnsureSVNCoreInitialization();
+
+class KRVWorkingCopyStatusScanner {
+ public:
+  // What a scan reports; the registry treats it as opaque.
+  struct Options {
+    svn_depth_t depth = svn_depth_infinity;
+    bool getAll = true;           // normal items too, so their locks are seen
+    bool noIgnore = false;        // ignored items are not reported
+    bool ignoreExternals = false;
+  };
+
+  using EntryBlock =
+      std::function<svn_error_t*(const char* path, const svn_client_status_t* status, const svn_wc_status2_t* wcStatus)>;
+
+  // Every item to `depth`, unversioned items included, no out-of-date check.
+  static Options localScanOptionsWithDepth(svn_depth_t depth);
+
+  // `configDir` names a Subversion configuration folder to read; without
+  // one, Subversion's built-in defaults apply and no user file is read.
+  static svn_error_t* scanLocalTarget(const std::string& rootPath, const std::optional<std::string>& configDir,
+                                      const Options& options, const EntryBlock& entryBlock);
+};

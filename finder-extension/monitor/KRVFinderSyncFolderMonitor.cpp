@@ -1,0 +1,131 @@
+#include "KRVFinderSyncFolderMonitor.h"
+
+#include <algorithm>
+
+#include "platform/dispatch/dispatch.h"
+#include "platform/fileevents/fileevents.h"
+
+namespace {
+
+constexpr size_t kMaxChangedURLsPerRoot = 512;
+
+// Inside the administrative area: changes there say "something changed in
+// this working copy" but name no file worth re-badging.
+bool isInsideSvnArea(const std::string& path) {
+  if (path.find("/.svn/") != std::string::npos) return true;
+  return path.size() >= 5 && path.compare(path.size() - 5, 5, "/.svn") == 0;
+}
+
+}  // namespace
+
+std::shared_ptr<KRVFinderSyncFolderMonitor> KRVFinderSyncFolderMonitor::initWithQuietPeriod(
+    double quietPeriod, ChangeHandler changeHandler, double latency) {
+  return std::shared_ptr<KRVFinderSyncFolderMonitor>(
+      new KRVFinderSyncFolderMonitor(quietPeriod, std::move(changeHandler), latency));
+}
+
+KRVFinderSyncFolderMonitor::KRVFinderSyncFolderMonitor(double quietPeriod, ChangeHandler changeHandler,
+                                                       double latency)
+    : i_quietPeriod(quietPeriod),
+      i_changeHandler(std::move(changeHandler)),
+      i_queue(dispatch::makeSerialQueue("com.korvaneapp.finder-sync.folder-monitor")),
+      i_latency(latency) {}
+
+// Nothing else can reach the monitor now: queued work and timers hold it
+// strongly, so none is left. The stream holds it weakly, and stopping it
+// waits for a callback in progress (which finds the monitor gone).
+KRVFinderSyncFolderMonitor::~KRVFinderSyncFolderMonitor() { p_stopStream(); }
+
+void KRVFinderSyncFolderMonitor::setMonitoredRootURLs(const std::vector<foundation::FileURL>& rootURLs) {
+  std::vector<std::string> rootPaths;
+  rootPaths.reserve(rootURLs.size());
+  for (const auto& url : rootURLs) {
+    std::string path = url.standardizedPath();
+    if (!path.empty()) rootPaths.push_back(std::move(path));
+  }
+  // Ascending order puts every root before the roots nested inside it.
+  std::sort(rootPaths.begin(), rootPaths.end());
+  i_queue->async([self = shared_from_this(), rootPaths = std::move(rootPaths)]() mutable {
+    self->p_applyRootPaths(std::move(rootPaths));
+  });
+}
+
+void KRVFinderSyncFolderMonitor::p_applyRootPaths(std::vector<std::string> rootPaths) {
+  static const std::vector<std::string> kNone;
+  if (rootPaths == i_rootPaths.value_or(kNone)) return;  // keeps the stream and pending changes
+  p_stopStream();
+  i_rootPaths = std::move(rootPaths);
+  i_pendingChangedURLs.clear();
+  i_generations.clear();
+  p_startStream();
+}
+
+void KRVFinderSyncFolderMonitor::stop() {
+  i_queue->async([self = shared_from_this()] {
+    self->p_stopStream();
+    self->i_rootPaths.reset();
+    self->i_pendingChangedURLs.clear();
+    self->i_generations.clear();
+  });
+}
+
+void KRVFinderSyncFolderMonitor::p_startStream() {
+  if (!i_rootPaths || i_rootPaths->empty()) return;
+  std::weak_ptr<KRVFinderSyncFolderMonitor> weakSelf = weak_from_this();
+  auto stream = fileevents::EventStream::create(*i_rootPaths, i_latency, [weakSelf](const auto& paths) {
+    auto self = weakSelf.lock();
+    if (!self) return;
+    for (const auto& path : paths) self->p_noteEventAtPath(path);
+  });
+  if (!stream) return;
+  if (!stream->start(i_queue)) return;  // released here; monitoring stays off until the next list
+  i_stream = std::move(stream);
+}
+
+void KRVFinderSyncFolderMonitor::p_stopStream() {
+  if (!i_stream) return;
+  i_stream->stop();
+  i_stream->invalidate();
+  i_stream.reset();
+}
+
+std::optional<std::string> KRVFinderSyncFolderMonitor::p_rootPathForEventPath(const std::string& path) const {
+  if (!i_rootPaths) return std::nullopt;
+  for (const auto& root : *i_rootPaths) {
+    if (path == root) return root;
+    if (path.size() > root.size() && path.compare(0, root.size(), root) == 0 && path[root.size()] == '/') return root;
+  }
+  return std::nullopt;
+}
+
+void KRVFinderSyncFolderMonitor::p_noteEventAtPath(const std::string& path) {
+  auto root = p_rootPathForEventPath(path);
+  if (!root) return;
+  auto& pending = i_pendingChangedURLs[*root];
+  if (!isInsideSvnArea(path) && pending.size() < kMaxChangedURLsPerRoot) {
+    pending.insert(foundation::FileURL::fileURLWithPath(path));
+  }
+  std::uint64_t generation = ++i_generations[*root];
+  // Truncated to whole nanoseconds, as the timer's resolution is.
+  double delay = static_cast<double>(static_cast<std::int64_t>(i_quietPeriod * 1e9)) / 1e9;
+  i_queue->after(delay, [self = shared_from_this(), root = *root, generation] {
+    self->p_deliverIfQuietForRootPath(root, generation);
+  });
+}
+
+void KRVFinderSyncFolderMonitor::p_deliverIfQuietForRootPath(const std::string& rootPath, std::uint64_t generation) {
+  auto current = i_generations.find(rootPath);
+  if ((current == i_generations.end() ? 0 : current->second) != generation) return;  // a later event's check follows
+  if (!i_rootPaths || std::find(i_rootPaths->begin(), i_rootPaths->end(), rootPath) == i_rootPaths->end()) return;
+  foundation::URLSet changed;
+  if (auto pending = i_pendingChangedURLs.find(rootPath); pending != i_pendingChangedURLs.end()) {
+    changed = std::move(pending->second);
+    i_pendingChangedURLs.erase(pending);
+  }
+  i_generations.erase(rootPath);
+  auto rootURL = foundation::FileURL::fileURLWithPath(rootPath);
+  if (!i_changeHandler) return;
+  dispatch::mainQueue().async([handler = i_changeHandler, rootURL = std::move(rootURL), changed = std::move(changed)] {
+    handler(rootURL, changed);
+  });
+}

@@ -1,0 +1,71 @@
+// KRVFinderSyncFolderMonitor: watches the working-copy roots for changes on
+// disk and reports, per root, the set of changed files once the root has
+// been quiet for a fixed period: at most one report per root per burst.
+//
+// Threads: initWithQuietPeriod, setMonitoredRootURLs and stop may be called
+// from any thread; they return at once. Event noting, per-root bookkeeping
+// and quiet-period timers run on the monitor's own serial queue; the change
+// handler runs on the main queue, with the root URL and at most 512 changed
+// file URLs (possibly none: changes inside ".svn" only).
+//
+// Lifetime: work queued on the monitor's queue and pending timers hold the
+// monitor strongly; the event stream holds it weakly. The destructor stops
+// the stream and waits for a stream callback in progress, so no callback
+// ever runs on a destroyed monitor.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "platform/foundation/fileurl.h"
+
+namespace dispatch {
+class Queue;
+}
+namespace fileevents {
+class EventStream;
+}
+
+class KRVFinderSyncFolderMonitor : public std::enable_shared_from_this<KRVFinderSyncFolderMonitor> {
+ public:
+  using ChangeHandler = std::function<void(const foundation::FileURL& rootURL, const foundation::URLSet& changedURLs)>;
+
+  // latency: the event stream's batching window (0.5 s in the product; tests pass less)
+  static std::shared_ptr<KRVFinderSyncFolderMonitor> initWithQuietPeriod(double quietPeriod,
+                                                                         ChangeHandler changeHandler,
+                                                                         double latency = 0.5);
+  // Standardises and sorts the paths here, applies the list on the queue;
+  // the same list again changes nothing. Any thread.
+  void setMonitoredRootURLs(const std::vector<foundation::FileURL>& rootURLs);
+  // Stops monitoring and forgets pending changes (on the queue).
+  void stop();
+  ~KRVFinderSyncFolderMonitor();
+
+  KRVFinderSyncFolderMonitor(const KRVFinderSyncFolderMonitor&) = delete;
+  KRVFinderSyncFolderMonitor& operator=(const KRVFinderSyncFolderMonitor&) = delete;
+
+ private:
+  KRVFinderSyncFolderMonitor(double quietPeriod, ChangeHandler changeHandler, double latency);
+
+  // All on i_queue.
+  void p_applyRootPaths(std::vector<std::string> rootPaths);
+  void p_startStream();
+  void p_stopStream();
+  std::optional<std::string> p_rootPathForEventPath(const std::string& path) const;
+  void p_noteEventAtPath(const std::string& path);
+  void p_deliverIfQuietForRootPath(const std::string& rootPath, std::uint64_t generation);
+
+  const double i_quietPeriod;
+  const ChangeHandler i_changeHandler;
+  const std::shared_ptr<dispatch::Queue> i_queue;
+  std::unique_ptr<fileevents::EventStream> i_stream;
+  std::optional<std::vector<std::string>> i_rootPaths;
+  std::unordered_map<std::string, foundation::URLSet> i_pendingChangedURLs;
+  std::unordered_map<std::string, std::uint64_t> i_generations;
+  const double i_latency;
+};

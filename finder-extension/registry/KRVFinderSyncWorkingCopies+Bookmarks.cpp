@@ -1,0 +1,81 @@
+// Access to working copies through bookmarks, and asking the application for
+// fresh bookmarks when no access can be had. Every member here runs inside
+// reloadManifest(), one call at a time.
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+
+#include "KRVFinderSyncLog.h"
+#include "KRVFinderSyncWorkingCopies.h"
+#include "platform/bookmarks/bookmarks.h"
+#include "platform/notifications/notifications.h"
+
+namespace {
+constexpr const char* kNeedBookmarksNotification = "com.korvaneapp.finderSync.needBookmarks";
+constexpr const char* kRecoveryRequestFileName = "RecoveryRequest.plist";
+}  // namespace
+
+std::optional<foundation::FileURL> KRVFinderSyncWorkingCopies::p_resolveScopedBookmark(const plist::Data& bookmark,
+                                                                                       bool* stale) {
+  std::string error;
+  auto resolved = bookmarks::resolve(bookmark, bookmarks::kResolutionWithSecurityScope, &error);
+  if (stale != nullptr) *stale = resolved && resolved->stale;
+  if (!resolved) {
+    KRVFinderSyncLog().error("Could not resolve own scoped bookmark: " + error);
+    return std::nullopt;
+  }
+  // Never stopped: a root reached this way stays usable for the life of the process.
+  bookmarks::startAccessingSecurityScopedResource(resolved->url);
+  return resolved->url;
+}
+
+std::optional<foundation::FileURL> KRVFinderSyncWorkingCopies::p_resolveImplicitBookmark(const plist::Data& bookmark) {
+  std::string error;
+  auto resolved = bookmarks::resolve(bookmark, 0, &error);
+  if (!resolved) {
+    KRVFinderSyncLog().error("Could not resolve the app's bookmark: " + error);
+    return std::nullopt;
+  }
+  return resolved->url;
+}
+
+std::optional<plist::Data> KRVFinderSyncWorkingCopies::p_mintOwnScopedBookmarkForURL(const foundation::FileURL& url) {
+  std::string error;
+  auto data = bookmarks::bookmarkData(url, bookmarks::kCreationWithSecurityScope, &error);
+  if (!data) KRVFinderSyncLog().error("Could not create a scoped bookmark for " + url.path() + ": " + error);
+  return data;
+}
+
+bool KRVFinderSyncWorkingCopies::p_probeAccessAtURL(const foundation::FileURL& url) {
+  if (access(url.path().c_str(), R_OK | W_OK | X_OK) == 0) return true;
+  int error = errno;
+  KRVFinderSyncLog().error("No read-write access to working copy " + url.path() + ": " + std::strerror(error));
+  return false;
+}
+
+void KRVFinderSyncWorkingCopies::p_requestRecoveryForWorkingCopies(
+    const std::map<std::string, std::int64_t>& generations) {
+  KRVFinderSyncLog().notice("Asking the app for fresh bookmarks for " + std::to_string(generations.size()) +
+                            " working copies");
+  // The file is complete before the notification goes out, so the
+  // application finds every new entry when it reacts.
+  if (auto directory = p_groupDirectoryURL()) {
+    std::error_code ignored;
+    std::filesystem::create_directories(directory->path(), ignored);
+    std::string path = directory->appendingPathComponent(kRecoveryRequestFileName).path();
+    // Earlier requests stay; a file that is not a dictionary is replaced.
+    plist::Dictionary request;
+    if (auto existing = plist::readFile(path); existing && existing->asDictionary() != nullptr) {
+      request = *existing->asDictionary();
+    }
+    for (const auto& [id, generation] : generations) request.insert_or_assign(id, generation);
+    plist::writeFileAtomically(path, plist::Value(std::move(request)));
+  }
+  {
+    std::lock_guard lock(i_stateLock);
+    for (const auto& [id, generation] : generations) i_lastRequestedGenerations.insert_or_assign(id, generation);
+  }
+  notifications::post(kNeedBookmarksNotification);
+}

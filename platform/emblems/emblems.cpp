@@ -1,0 +1,83 @@
+#include "platform/emblems/emblems.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+#include <system_error>
+
+namespace emblems {
+
+namespace {
+
+std::optional<std::string> dataHome() {
+  // Relative values are ignored, as the base-directory rules say.
+  if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && xdg[0] == '/') return std::string(xdg);
+  if (const char* home = std::getenv("HOME"); home && home[0] == '/') return std::string(home) + "/.local/share";
+  return std::nullopt;
+}
+
+bool isPlainName(const std::string& identifier) {
+  return !identifier.empty() && identifier != "." && identifier != ".." &&
+         identifier.find('/') == std::string::npos && identifier.find('\0') == std::string::npos;
+}
+
+std::shared_ptr<graphics::BitmapImageRep> representationOfWidth(const graphics::Image& image, std::int64_t pixels) {
+  for (const auto& rep : image.representations())
+    if (rep->pixelsWide() == pixels && rep->pixelsHigh() == pixels) return rep;
+  return nullptr;
+}
+
+bool writeAll(int fd, const std::vector<std::uint8_t>& bytes) {
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+// Writes the PNG beside `path` and renames it into place.
+bool writePNGAtomically(const graphics::BitmapImageRep& rep, const std::filesystem::path& path) {
+  const auto png = rep.PNGRepresentation();
+  if (!png) return false;
+  std::error_code error;
+  std::filesystem::create_directories(path.parent_path(), error);
+  if (error) return false;
+  std::string temporary = path.string() + ".XXXXXX";
+  const int fd = ::mkstemp(temporary.data());
+  if (fd < 0) return false;
+  // Icons are for every program of the user to read.
+  const bool written = ::fchmod(fd, 0644) == 0 && writeAll(fd, *png);
+  const bool closed = ::close(fd) == 0;
+  if (!written || !closed || ::rename(temporary.c_str(), path.c_str()) != 0) {
+    ::unlink(temporary.c_str());
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::optional<InstalledEmblem> installEmblem(const graphics::Image& image, const std::string& identifier) {
+  if (!isPlainName(identifier)) return std::nullopt;
+  const auto rep1x = representationOfWidth(image, 16);
+  const auto rep2x = representationOfWidth(image, 32);
+  if (!rep1x || !rep2x) return std::nullopt;
+  const auto data = dataHome();
+  if (!data) return std::nullopt;
+  const std::filesystem::path hicolor = std::filesystem::path(*data) / "icons" / "hicolor";
+  const std::string name = "emblem-korvane-" + identifier + ".png";
+  InstalledEmblem installed{(hicolor / "16x16" / "emblems" / name).string(),
+                            (hicolor / "16x16@2" / "emblems" / name).string()};
+  if (!writePNGAtomically(*rep1x, installed.path1x) || !writePNGAtomically(*rep2x, installed.path2x))
+    return std::nullopt;
+  return installed;
+}
+
+}  // namespace emblems

@@ -1,0 +1,34 @@
+// Emblems: badge images installed as icon-theme emblems, so that a file
+// manager can show a badge by icon name ("emblem-korvane-<identifier>").
+//
+// Contract:
+// - installEmblem(image, identifier) writes the image's 16-pixel
+//   representation to
+//   $XDG_DATA_HOME/icons/hicolor/16x16/emblems/emblem-korvane-<identifier>.png
+//   and its 32-pixel one to the same name under 16x16@2/emblems/
+//   ($XDG_DATA_HOME defaulting to $HOME/.local/share), creating the folders,
+//   and returns both paths.
+// - Each file is replaced atomically (written beside it, then renamed), so a
+//   reader never sees half a picture.
+// - Nothing is written and nothing returned when the identifier is not a
+//   plain file-name part, the image lacks a 16- or 32-pixel-wide
+//   representation, no data folder can be found, or a write fails.
+// - Reads the environment on each call; callable from any thread, one call
+//   per identifier at a time.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "platform/graphics/graphics.h"
+
+namespace emblems {
+
+struct InstalledEmblem {
+  std::string path1x;  // the 16-pixel image
+  std::string path2x;  // the 32-pixel image
+};
+
+std::optional<InstalledEmblem> installEmblem(const graphics::Image& image, const std::string& identifier);
+
+}  // namespace emblems

@@ -1,0 +1,98 @@
+// The extension host's controller: what the principal sets goes out on the
+// bus as signals, and is kept for the properties.
+#include <gio/gio.h>
+
+#include "findersync.h"
+#include "platform/emblems/emblems.h"
+
+namespace findersync {
+
+namespace {
+
+GVariant* pathArray(const foundation::URLSet& urls) {
+  GVariantBuilder builder;
+  g_variant_builder_init(&builder, G_VARIANT_TYPE("as"));
+  for (const auto& url : urls) g_variant_builder_add(&builder, "s", url.path().c_str());
+  return g_variant_builder_end(&builder);
+}
+
+}  // namespace
+
+BusController::BusController(GDBusConnection* connection)
+    : connection_(G_DBUS_CONNECTION(g_object_ref(connection))) {}
+
+BusController::~BusController() { g_object_unref(connection_); }
+
+void BusController::emit(const char* signal, GVariant* parameters) const {
+  // A failure means the connection is closing; the host then ends anyway.
+  g_dbus_connection_emit_signal(connection_, nullptr, kObjectPath.c_str(), kInterfaceName.c_str(), signal,
+                                parameters, nullptr);
+}
+
+void BusController::setDirectoryURLs(const foundation::URLSet& urls) {
+  {
+    std::lock_guard lock(mutex_);
+    directoryURLs_ = urls;
+  }
+  emit("DirectoryURLsChanged", g_variant_new("(@as)", pathArray(urls)));
+  GVariantBuilder changed;
+  g_variant_builder_init(&changed, G_VARIANT_TYPE("a{sv}"));
+  g_variant_builder_add(&changed, "{sv}", "DirectoryURLs", pathArray(urls));
+  g_dbus_connection_emit_signal(connection_, nullptr, kObjectPath.c_str(), "org.freedesktop.DBus.Properties",
+                                "PropertiesChanged",
+                                g_variant_new("(sa{sv}as)", kInterfaceName.c_str(), &changed, nullptr), nullptr);
+}
+
+foundation::URLSet BusController::directoryURLs() const {
+  std::lock_guard lock(mutex_);
+  return directoryURLs_;
+}
+
+void BusController::setBadgeIdentifier(const std::string& identifier, const foundation::FileURL& url) {
+  emit("BadgeChanged", g_variant_new("(ss)", url.path().c_str(), identifier.c_str()));
+}
+
+void BusController::setBadgeImage(std::shared_ptr<const graphics::Image> image, const std::string& label,
+                                  const std::string& identifier) {
+  BadgeImageEntry entry{identifier, label, "", ""};
+  // Written outside the lock: installing is file work, and one identifier is
+  // registered by one caller at a time.
+  if (image) {
+    if (auto installed = emblems::installEmblem(*image, identifier)) {
+      entry.png16Path = installed->path1x;
+      entry.png32Path = installed->path2x;
+    }
+  }
+  std::lock_guard lock(mutex_);
+  for (auto& existing : images_) {
+    if (existing.identifier == identifier) {
+      existing = std::move(entry);
+      return;
+    }
+  }
+  images_.push_back(std::move(entry));
+}
+
+std::vector<BadgeImageEntry> BusController::badgeImages() const {
+  std::lock_guard lock(mutex_);
+  return images_;
+}
+
+std::vector<foundation::FileURL> BusController::selectedItemURLs() const {
+  std::lock_guard lock(mutex_);
+  return selected_;
+}
+
+std::optional<foundation::FileURL> BusController::targetedURL() const {
+  std::lock_guard lock(mutex_);
+  return targeted_;
+}
+
+void BusController::setSelection(std::vector<foundation::FileURL> selected,
+                                 std::optional<foundation::FileURL> targeted) {
+  std::lock_guard lock(mutex_);
+  selected_ = std::move(selected);
+  targeted_ = std::move(targeted);
+}
+
+}  // namespace findersync
