@@ -39,13 +39,13 @@ KRVAskpassAnswer answerPassword(const std::optional<std::vector<std::string>>& p
   auto svnserve = std::find(arguments.begin(), arguments.end(), "svnserve");
   // Without an argument before "svnserve" there is no host to ask for.
   if (svnserve == arguments.end() || svnserve == arguments.begin()) return unanswerable;
-  const std::string& specification = *(svnserve - 1);
+  const std::string& hostSpecification = *(svnserve - 1);
 
   std::optional<std::string> account;
-  std::string host = specification;
-  if (auto first = specification.find('@'); first != std::string::npos) {
-    account = specification.substr(0, first);
-    host = specification.substr(specification.rfind('@') + 1);
+  std::string host = hostSpecification;
+  if (auto first = hostSpecification.find('@'); first != std::string::npos) {
+    account = hostSpecification.substr(0, first);
+    host = hostSpecification.substr(hostSpecification.rfind('@') + 1);
   }
   auto url = repositoryURL(host);
   if (!url) return unanswerable;
