@@ -12,16 +12,10 @@ int runList(const CommandArguments& args) {
     return 2;
   }
   std::string error;
-  auto directory = app::finderSyncDirectory(&error);
-  if (!directory) {
-    std::fprintf(stderr, "korvane-app: %s\n", error.c_str());
-    return 1;
-  }
-  auto manifest = app::readManifest(*directory, &error);
-  if (!manifest) {
-    std::fprintf(stderr, "korvane-app: cannot read the manifest (%s)\n", error.c_str());
-    return 1;
-  }
+  auto directory = app::finderSyncDirectoryOrComplain();
+  if (!directory) return 1;
+  auto manifest = app::readManifestOrComplain(*directory);
+  if (!manifest) return 1;
   for (const auto& entry : app::entriesOf(*manifest)) {
     const std::string* id = app::stringField(entry, "wcID");
     const std::string* path = app::stringField(entry, "path");

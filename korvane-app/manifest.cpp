@@ -86,4 +86,19 @@ std::optional<std::string> canonicalPath(const std::string& path) {
   return canonical.string();
 }
 
+std::optional<std::string> finderSyncDirectoryOrComplain() {
+  std::string error;
+  auto directory = finderSyncDirectory(&error);
+  if (!directory) std::fprintf(stderr, "korvane-app: %s\n", error.c_str());
+  return directory;
+}
+
+std::optional<plist::Dictionary> readManifestOrComplain(const std::string& directory) {
+  std::string error;
+  auto manifest = readManifest(directory, &error);
+  if (!manifest)
+    std::fprintf(stderr, "korvane-app: cannot read the manifest (%s); remove it to start over\n", error.c_str());
+  return manifest;
+}
+
 }  // namespace app

@@ -25,6 +25,10 @@ inline constexpr const char* kNeedBookmarks = "com.korvaneapp.finderSync.needBoo
 // when there is no container.
 std::optional<std::string> finderSyncDirectory(std::string* error);
 
+// The same two, saying on standard error why there is nothing.
+std::optional<std::string> finderSyncDirectoryOrComplain();
+std::optional<plist::Dictionary> readManifestOrComplain(const std::string& directory);
+
 // Holds the manifest lock while it lives.
 class ManifestLock {
  public:

@@ -51,17 +51,11 @@ int runRegister(const CommandArguments& args) {
   if (refused) return 2;
 
   std::string error;
-  auto directory = app::finderSyncDirectory(&error);
-  if (!directory) {
-    std::fprintf(stderr, "korvane-app: %s\n", error.c_str());
-    return 1;
-  }
+  auto directory = app::finderSyncDirectoryOrComplain();
+  if (!directory) return 1;
   app::ManifestLock lock(*directory);
-  auto manifest = app::readManifest(*directory, &error);
-  if (!manifest) {
-    std::fprintf(stderr, "korvane-app: cannot read the manifest (%s); remove it to start over\n", error.c_str());
-    return 1;
-  }
+  auto manifest = app::readManifestOrComplain(*directory);
+  if (!manifest) return 1;
   plist::Array entries = app::entriesOf(*manifest);
   std::vector<std::string> report;
   for (const auto& root : roots) {

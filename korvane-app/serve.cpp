@@ -85,11 +85,8 @@ int runServe(const CommandArguments& args) {
     return 2;
   }
   std::string error;
-  auto directory = app::finderSyncDirectory(&error);
-  if (!directory) {
-    std::fprintf(stderr, "korvane-app: %s\n", error.c_str());
-    return 1;
-  }
+  auto directory = app::finderSyncDirectoryOrComplain();
+  if (!directory) return 1;
   auto observation =
       notifications::observe(app::kNeedBookmarks, [dir = *directory] { serveRecoveryRequests(dir); }, &error);
   if (!observation) {

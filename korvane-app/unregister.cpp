@@ -13,18 +13,11 @@ int runUnregister(const CommandArguments& args) {
     std::fprintf(stderr, "usage: korvane-app unregister PATH...\n");
     return 2;
   }
-  std::string error;
-  auto directory = app::finderSyncDirectory(&error);
-  if (!directory) {
-    std::fprintf(stderr, "korvane-app: %s\n", error.c_str());
-    return 1;
-  }
+  auto directory = app::finderSyncDirectoryOrComplain();
+  if (!directory) return 1;
   app::ManifestLock lock(*directory);
-  auto manifest = app::readManifest(*directory, &error);
-  if (!manifest) {
-    std::fprintf(stderr, "korvane-app: cannot read the manifest (%s)\n", error.c_str());
-    return 1;
-  }
+  auto manifest = app::readManifestOrComplain(*directory);
+  if (!manifest) return 1;
   plist::Array entries = app::entriesOf(*manifest);
   auto registered = [&](const std::string& path) {
     return std::any_of(entries.begin(), entries.end(), [&](const plist::Value& entry) {
