@@ -29,6 +29,19 @@ TempDir::~TempDir() {
   std::filesystem::remove_all(path_, ec);
 }
 
+ScopedEnv::ScopedEnv(std::initializer_list<std::pair<const char*, const char*>> changes) {
+  for (const auto& [key, value] : changes) {
+    const char* old = std::getenv(key);
+    saved_.emplace_back(key, old != nullptr ? std::optional<std::string>(old) : std::nullopt);
+    value != nullptr ? setenv(key, value, 1) : unsetenv(key);
+  }
+}
+
+ScopedEnv::~ScopedEnv() {
+  for (auto it = saved_.rbegin(); it != saved_.rend(); ++it)
+    it->second ? setenv(it->first.c_str(), it->second->c_str(), 1) : unsetenv(it->first.c_str());
+}
+
 RunResult run(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env,
               const std::string& input, const std::string& cwd) {
   int in[2], out[2], err[2];

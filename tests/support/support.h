@@ -4,7 +4,9 @@
 
 #include <chrono>
 #include <functional>
+#include <initializer_list>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -23,6 +25,19 @@ class TempDir {
 
  private:
   std::string path_;
+};
+
+// Sets (a value) or unsets (nullptr) environment variables for its
+// lifetime and puts the old values back when it goes.
+class ScopedEnv {
+ public:
+  ScopedEnv(std::initializer_list<std::pair<const char*, const char*>> changes);
+  ~ScopedEnv();
+  ScopedEnv(const ScopedEnv&) = delete;
+  ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+ private:
+  std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
 };
 
 struct RunResult {

@@ -10,20 +10,9 @@
 using container::containerURLForSecurityApplicationGroupIdentifier;
 
 namespace {
-struct Env {
-  Env(const char* xdg, const char* home) {
-    xdg ? setenv("XDG_DATA_HOME", xdg, 1) : unsetenv("XDG_DATA_HOME");
-    home ? setenv("HOME", home, 1) : unsetenv("HOME");
-  }
-  ~Env() {
-    saved_xdg ? setenv("XDG_DATA_HOME", saved_xdg->c_str(), 1) : unsetenv("XDG_DATA_HOME");
-    saved_home ? setenv("HOME", saved_home->c_str(), 1) : unsetenv("HOME");
-  }
-  static std::optional<std::string> get(const char* k) {
-    const char* v = std::getenv(k);
-    return v ? std::optional<std::string>(v) : std::nullopt;
-  }
-  std::optional<std::string> saved_xdg = get("XDG_DATA_HOME"), saved_home = get("HOME");
+// Sets XDG_DATA_HOME and HOME (nullptr: unset) for the test's lifetime.
+struct Env : testsupport::ScopedEnv {
+  Env(const char* xdg, const char* home) : ScopedEnv({{"XDG_DATA_HOME", xdg}, {"HOME", home}}) {}
 };
 }  // namespace
 

@@ -13,20 +13,8 @@ using testsupport::TempDir;
 namespace {
 
 // Sets XDG_DATA_HOME and HOME (nullptr: unset) for the test's lifetime.
-struct Env {
-  Env(const char* xdg, const char* home) {
-    xdg ? setenv("XDG_DATA_HOME", xdg, 1) : unsetenv("XDG_DATA_HOME");
-    home ? setenv("HOME", home, 1) : unsetenv("HOME");
-  }
-  ~Env() {
-    savedXdg ? setenv("XDG_DATA_HOME", savedXdg->c_str(), 1) : unsetenv("XDG_DATA_HOME");
-    savedHome ? setenv("HOME", savedHome->c_str(), 1) : unsetenv("HOME");
-  }
-  static std::optional<std::string> get(const char* key) {
-    const char* value = std::getenv(key);
-    return value ? std::optional<std::string>(value) : std::nullopt;
-  }
-  std::optional<std::string> savedXdg = get("XDG_DATA_HOME"), savedHome = get("HOME");
+struct Env : testsupport::ScopedEnv {
+  Env(const char* xdg, const char* home) : ScopedEnv({{"XDG_DATA_HOME", xdg}, {"HOME", home}}) {}
 };
 
 // A 16-point image with a 16- and a 32-pixel representation, each filled
