@@ -130,11 +130,13 @@ SecKeyRef SecKeyCreateRandomKey(const Dictionary& parameters, const Dictionary& 
   for (const auto* name : {&keychain::kSecAttrApplicationTag, &keychain::kSecAttrLabel}) {
     if (const auto* value = privateKeyAttributes.find(*name)) item.set(*name, *value);
   }
+  if (der) item.set(keychain::kSecValueData, std::move(*der));
   OSStatus status = der ? keychain::SecItemAdd(item) : keychain::errSecInternalComponent;
   if (status != keychain::errSecSuccess) {
     EVP_PKEY_free(key);
     return failed(error, status, "Unable to store the key in the keychain (" + std::to_string(status) + ").");
   }
+  item.remove(keychain::kSecValueData);
   attachAttributes(key, item);
   return key;
 }
