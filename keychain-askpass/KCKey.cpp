@@ -33,7 +33,9 @@ KCKey::~KCKey() { security::CFRelease(_keyRef); }
 
 std::uint64_t KCKey::blockSize() const { return security::SecKeyGetBlockSize(_keyRef); }
 
-std::optional<Data> KCKey::externalRepresentation() const { return security::SecKeyCopyExternalRepresentation(_keyRef); }
+std::optional<Data> KCKey::externalRepresentation() const {
+  return security::SecKeyCopyExternalRepresentation(_keyRef);
+}
 
 Dictionary KCKey::attributes() const { return security::SecKeyCopyAttributes(_keyRef); }
 

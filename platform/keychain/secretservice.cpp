@@ -470,8 +470,8 @@ class SecretServiceStore : public Store {
     SecretService* service = nullptr;
     if (OSStatus status = connect(call, &service)) return status;
     auto data = attributes.data(kSecValueData).value_or(Data{});
-    std::unique_ptr<SecretValue, ValueUnref> secret(
-        secret_value_new(reinterpret_cast<const gchar*>(data.data()), static_cast<gssize>(data.size()), kind->contentType));
+    std::unique_ptr<SecretValue, ValueUnref> secret(secret_value_new(
+        reinterpret_cast<const gchar*>(data.data()), static_cast<gssize>(data.size()), kind->contentType));
     auto label = attributes.text(kSecAttrLabel).value_or(attributes.text(*kind->defaultLabel).value_or(""));
     auto done = call.wait([&](GCancellable* cancellable, GAsyncReadyCallback callback, gpointer slot) {
       secret_service_store(service, &kind->schema, wanted.get(), SECRET_COLLECTION_DEFAULT, label.c_str(),

@@ -91,7 +91,8 @@ std::optional<Data> SecKeyCopyExternalRepresentation(SecKeyRef key) {
 Dictionary SecKeyCopyAttributes(SecKeyRef key) {
   countCall(__func__);
   Dictionary attributes{
-      {keychain::kSecAttrKeyClass, isPrivate(key) ? keychain::kSecAttrKeyClassPrivate : keychain::kSecAttrKeyClassPublic},
+      {keychain::kSecAttrKeyClass,
+       isPrivate(key) ? keychain::kSecAttrKeyClassPrivate : keychain::kSecAttrKeyClassPublic},
       {keychain::kSecAttrKeyType, keychain::kSecAttrKeyTypeRSA},
       {keychain::kSecAttrKeySizeInBits, static_cast<std::int64_t>(EVP_PKEY_get_bits(key))},
       {keychain::kSecAttrApplicationLabel, applicationLabel(key)}};
