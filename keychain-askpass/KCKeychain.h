@@ -13,13 +13,18 @@
 //   optional error out-place as a KCError (no error value is made when the
 //   caller passes none). The layer logs nothing, never retries and keeps no
 //   state between calls. The keychain calls go to keychain::defaultStore().
+// - certificateWithSerialNumber finds a stored certificate by its serial
+//   number's bytes and its normalised issuer; a failed lookup gives none and
+//   an error value of domain and code only.
 // - Single-threaded use, like the store.
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "keychain-askpass/KCCertificate.h"
 #include "keychain-askpass/KCError.h"
 #include "keychain-askpass/KCKeychainItem.h"
 #include "platform/keychain/keychain.h"
@@ -51,4 +56,7 @@ class KCKeychain {
   static std::optional<KCKeychainItem> keychainItemForQuery(const KCQuery& query, KCError* error);
   // No match gives an empty list and no error.
   static std::vector<KCKeychainItem> keychainItemsForQuery(const KCQuery& query, KCError* error);
+
+  static std::shared_ptr<KCCertificate> certificateWithSerialNumber(const keychain::Data& serialNumber,
+                                                                    const keychain::Data& issuer, KCError* error);
 };

@@ -52,7 +52,7 @@ int storePassword(const CommandArguments& args) {
   KCError error;
   if (!KCKeychain::addOrUpdateInternetItem(std::nullopt, *url, args[1], readPassword(),
                                            std::string(KRVSharedItemsAccessGroup), &error)) {
-    std::fprintf(stderr, "korvane-app: %s %s (%lld)\n", error.localizedFailure.c_str(),
+    std::fprintf(stderr, "korvane-app: %s %s (%lld)\n", error.localizedFailure.value_or("").c_str(),
                  error.localizedFailureReason.value_or("").c_str(), static_cast<long long>(error.code));
     return 1;
   }

@@ -54,6 +54,12 @@ std::optional<bool> Dictionary::boolean(const std::string& key) const {
   return std::get<bool>(*value);
 }
 
+std::optional<std::int64_t> Dictionary::integer(const std::string& key) const {
+  const Value* value = find(key);
+  if (value == nullptr || !std::holds_alternative<std::int64_t>(*value)) return std::nullopt;
+  return std::get<std::int64_t>(*value);
+}
+
 std::vector<std::string> Dictionary::keys() const {
   std::vector<std::string> result;
   for (const auto& entry : entries_) result.push_back(entry.first);
@@ -63,13 +69,17 @@ std::vector<std::string> Dictionary::keys() const {
 namespace {
 
 // Attribute keys that select items; the others steer the call.
-const std::array<const std::string*, 8> kMatchedKeys = {&kSecClass,   &kSecAttrAccessGroup, &kSecAttrLabel,
-                                                         &kSecAttrService, &kSecAttrAccount, &kSecAttrProtocol,
-                                                         &kSecAttrServer,  &kSecAttrPath};
+const std::array<const std::string*, 15> kMatchedKeys = {
+    &kSecClass,           &kSecAttrAccessGroup,     &kSecAttrLabel,          &kSecAttrService,
+    &kSecAttrAccount,     &kSecAttrProtocol,        &kSecAttrServer,         &kSecAttrPath,
+    &kSecAttrSerialNumber, &kSecAttrIssuer,         &kSecAttrApplicationTag, &kSecAttrApplicationLabel,
+    &kSecAttrKeyType,     &kSecAttrKeyClass,        &kSecAttrKeySizeInBits};
 // The attributes that make an item unique, besides its class and whether
 // it is synchronizable.
-const std::array<const std::string*, 6> kPrimaryKeys = {&kSecAttrAccessGroup, &kSecAttrService, &kSecAttrAccount,
-                                                        &kSecAttrProtocol,    &kSecAttrServer,  &kSecAttrPath};
+const std::array<const std::string*, 12> kPrimaryKeys = {
+    &kSecAttrAccessGroup,  &kSecAttrService, &kSecAttrAccount,        &kSecAttrProtocol,
+    &kSecAttrServer,       &kSecAttrPath,    &kSecAttrSerialNumber,   &kSecAttrIssuer,
+    &kSecAttrApplicationTag, &kSecAttrApplicationLabel, &kSecAttrKeyType, &kSecAttrKeyClass};
 
 bool isSynchronizable(const Dictionary& item) { return item.boolean(kSecAttrSynchronizable).value_or(false); }
 
@@ -92,7 +102,7 @@ Dictionary storedAttributes(const Dictionary& attributes) {
   Dictionary item;
   for (const auto& [key, value] : attributes.entries()) {
     if (key == kSecUseDataProtectionKeychain || key == kSecReturnAttributes || key == kSecReturnData ||
-        key == kSecMatchLimit)
+        key == kSecReturnRef || key == kSecMatchLimit || key == kSecAttrIsPermanent)
       continue;
     item.set(key, value);
   }
@@ -203,6 +213,7 @@ std::optional<std::string> SecCopyErrorMessageString(OSStatus status) {
       {errSecDuplicateItem, "The specified item already exists in the keychain."},
       {errSecItemNotFound, "The specified item could not be found in the keychain."},
       {errSecInteractionNotAllowed, "User interaction is not allowed."},
+      {errSecDecode, "Unable to decode the provided data."},
   };
   auto it = messages.find(status);
   if (it == messages.end()) return std::nullopt;

@@ -32,8 +32,15 @@
 // "com.korvaneapp.keychain.InternetPassword" with the string attributes
 // protocol, server, path, account, access-group and synchronizable
 // ("true"/"false"); generic passwords "com.korvaneapp.keychain.GenericPassword"
-// with service and account. The item label is kSecAttrLabel (by default the
-// server or the service); the secret is the password bytes. Reads use a
+// with service and account. Certificates use
+// "com.korvaneapp.keychain.Certificate" with serial-number and issuer
+// (kSecAttrSerialNumber, kSecAttrIssuer); keys "com.korvaneapp.keychain.Key"
+// with application-tag, application-label, label, key-type and key-class
+// (kSecAttrApplicationTag, kSecAttrApplicationLabel, kSecAttrLabel,
+// kSecAttrKeyType, kSecAttrKeyClass). Byte-valued attributes are stored as
+// lower-case hex text. The item label is kSecAttrLabel (by default the
+// server or the service); the secret is the password bytes, the
+// certificate's DER or the key's DER. Reads use a
 // "plain" Secret Service session (the secret crosses only the user's own
 // session bus); writes go through libsecret's encrypted session.
 #pragma once
@@ -50,8 +57,9 @@ namespace keychain {
 
 using OSStatus = std::int32_t;
 using Data = std::vector<std::uint8_t>;
-// A constant such as kSecClassInternetPassword is held as its text.
-using Value = std::variant<bool, std::string, Data>;
+// A constant such as kSecClassInternetPassword is held as its text; a
+// number such as kSecAttrKeySizeInBits as an integer.
+using Value = std::variant<bool, std::string, Data, std::int64_t>;
 
 class Dictionary {
  public:
@@ -65,6 +73,7 @@ class Dictionary {
   std::optional<std::string> text(const std::string& key) const;
   std::optional<Data> data(const std::string& key) const;
   std::optional<bool> boolean(const std::string& key) const;
+  std::optional<std::int64_t> integer(const std::string& key) const;
   const std::vector<std::pair<std::string, Value>>& entries() const { return entries_; }
   std::vector<std::string> keys() const;
   bool operator==(const Dictionary&) const = default;
@@ -77,6 +86,8 @@ class Dictionary {
 inline const std::string kSecClass = "class";
 inline const std::string kSecClassGenericPassword = "genp";
 inline const std::string kSecClassInternetPassword = "inet";
+inline const std::string kSecClassCertificate = "cert";
+inline const std::string kSecClassKey = "keys";
 inline const std::string kSecAttrAccessGroup = "agrp";
 inline const std::string kSecAttrLabel = "labl";
 inline const std::string kSecAttrService = "svce";
@@ -84,12 +95,24 @@ inline const std::string kSecAttrAccount = "acct";
 inline const std::string kSecAttrProtocol = "ptcl";
 inline const std::string kSecAttrServer = "srvr";
 inline const std::string kSecAttrPath = "path";
+inline const std::string kSecAttrSerialNumber = "slnr";
+inline const std::string kSecAttrIssuer = "issr";
+inline const std::string kSecAttrApplicationTag = "atag";
+inline const std::string kSecAttrApplicationLabel = "klbl";
+inline const std::string kSecAttrKeyType = "type";
+inline const std::string kSecAttrKeyTypeRSA = "42";
+inline const std::string kSecAttrKeyClass = "kcls";
+inline const std::string kSecAttrKeyClassPublic = "0";
+inline const std::string kSecAttrKeyClassPrivate = "1";
+inline const std::string kSecAttrKeySizeInBits = "bsiz";
+inline const std::string kSecAttrIsPermanent = "perm";
 inline const std::string kSecAttrSynchronizable = "sync";
 inline const std::string kSecAttrSynchronizableAny = "syna";
 inline const std::string kSecUseDataProtectionKeychain = "nleg";
 inline const std::string kSecValueData = "v_Data";
 inline const std::string kSecReturnAttributes = "r_Attributes";
 inline const std::string kSecReturnData = "r_Data";
+inline const std::string kSecReturnRef = "r_Ref";
 inline const std::string kSecMatchLimit = "m_Limit";
 inline const std::string kSecMatchLimitOne = "m_LimitOne";
 inline const std::string kSecMatchLimitAll = "m_LimitAll";
@@ -103,6 +126,7 @@ inline constexpr OSStatus errSecAuthFailed = -25293;
 inline constexpr OSStatus errSecDuplicateItem = -25299;
 inline constexpr OSStatus errSecItemNotFound = -25300;
 inline constexpr OSStatus errSecInteractionNotAllowed = -25308;
+inline constexpr OSStatus errSecDecode = -26275;
 
 // How long one keychain call may wait for the Secret Service in all before
 // it fails with errSecNotAvailable. ssh waits on the askpass program, so a

@@ -19,6 +19,7 @@ namespace {
 struct AttributeName {
   const std::string* key;
   const char* name;
+  bool bytes = false;  // a Data value, stored as lower-case hex text
 };
 
 // One kind of item: its class constant, Secret Service schema and the
@@ -29,6 +30,7 @@ struct Kind {
   std::vector<AttributeName> attributes;
   bool synchronizable;  // stores kSecAttrSynchronizable as "synchronizable"
   const std::string* defaultLabel;
+  const char* contentType = "text/plain";  // of the secret
 };
 
 const Kind& internetKind() {
@@ -69,11 +71,101 @@ const Kind& genericKind() {
   return kind;
 }
 
+// Certificates are found by serial number and issuer, as the host's
+// certificate items are unique by them.
+const Kind& certificateKind() {
+  static const Kind kind = {
+      &kSecClassCertificate,
+      {"com.korvaneapp.keychain.Certificate",
+       SECRET_SCHEMA_NONE,
+       {{"serial-number", SECRET_SCHEMA_ATTRIBUTE_STRING},
+        {"issuer", SECRET_SCHEMA_ATTRIBUTE_STRING},
+        {nullptr, SECRET_SCHEMA_ATTRIBUTE_STRING}}},
+      {{&kSecAttrSerialNumber, "serial-number", true}, {&kSecAttrIssuer, "issuer", true}},
+      false,
+      &kSecAttrLabel,
+      "application/pkix-cert",
+  };
+  return kind;
+}
+
+// Keys are found by application tag and label, and by the hash of their
+// public key (the application label) when an identity looks for the key of
+// a certificate.
+const Kind& keyKind() {
+  static const Kind kind = {
+      &kSecClassKey,
+      {"com.korvaneapp.keychain.Key",
+       SECRET_SCHEMA_NONE,
+       {{"application-tag", SECRET_SCHEMA_ATTRIBUTE_STRING},
+        {"application-label", SECRET_SCHEMA_ATTRIBUTE_STRING},
+        {"label", SECRET_SCHEMA_ATTRIBUTE_STRING},
+        {"key-type", SECRET_SCHEMA_ATTRIBUTE_STRING},
+        {"key-class", SECRET_SCHEMA_ATTRIBUTE_STRING},
+        {nullptr, SECRET_SCHEMA_ATTRIBUTE_STRING}}},
+      {{&kSecAttrApplicationTag, "application-tag", true},
+       {&kSecAttrApplicationLabel, "application-label", true},
+       {&kSecAttrLabel, "label"},
+       {&kSecAttrKeyType, "key-type"},
+       {&kSecAttrKeyClass, "key-class"}},
+      false,
+      &kSecAttrLabel,
+      "application/pkcs8",
+  };
+  return kind;
+}
+
 const Kind* kindOf(const Dictionary& query) {
   auto secClass = query.text(kSecClass);
   if (secClass == kSecClassInternetPassword) return &internetKind();
   if (secClass == kSecClassGenericPassword) return &genericKind();
+  if (secClass == kSecClassCertificate) return &certificateKind();
+  if (secClass == kSecClassKey) return &keyKind();
   return nullptr;
+}
+
+std::string hexOf(const Data& data) {
+  static const char digits[] = "0123456789abcdef";
+  std::string hex;
+  for (auto byte : data) {
+    hex += digits[byte >> 4];
+    hex += digits[byte & 0xf];
+  }
+  return hex;
+}
+
+std::optional<Data> bytesOfHex(const std::string& hex) {
+  if (hex.size() % 2 != 0) return std::nullopt;
+  auto nibble = [](char c) -> int {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+  };
+  Data data;
+  for (std::size_t i = 0; i < hex.size(); i += 2) {
+    int high = nibble(hex[i]);
+    int low = nibble(hex[i + 1]);
+    if (high < 0 || low < 0) return std::nullopt;
+    data.push_back(static_cast<std::uint8_t>(high << 4 | low));
+  }
+  return data;
+}
+
+// The attribute's value as the Secret Service stores it.
+std::optional<std::string> storedText(const AttributeName& attribute, const Dictionary& dictionary) {
+  if (!attribute.bytes) return dictionary.text(*attribute.key);
+  auto data = dictionary.data(*attribute.key);
+  if (!data) return std::nullopt;
+  return hexOf(*data);
+}
+
+// Sets the attribute from its stored text; hex that does not decode is left out.
+void setFromStored(Dictionary& dictionary, const AttributeName& attribute, const std::string& text) {
+  if (!attribute.bytes) {
+    dictionary.set(*attribute.key, text);
+    return;
+  }
+  if (auto data = bytesOfHex(text)) dictionary.set(*attribute.key, std::move(*data));
 }
 
 template <typename T>
@@ -109,7 +201,7 @@ void put(GHashTable* table, const char* name, const std::string& value) {
 Table attributesOf(const Kind& kind, const Dictionary& dictionary) {
   Table table = newTable();
   for (const auto& attribute : kind.attributes) {
-    if (auto value = dictionary.text(*attribute.key)) put(table.get(), attribute.name, *value);
+    if (auto value = storedText(attribute, dictionary)) put(table.get(), attribute.name, *value);
   }
   if (kind.synchronizable && dictionary.text(kSecAttrSynchronizable) != kSecAttrSynchronizableAny) {
     put(table.get(), "synchronizable", dictionary.boolean(kSecAttrSynchronizable).value_or(false) ? "true" : "false");
@@ -263,7 +355,7 @@ Dictionary itemDictionary(const Kind& kind, GVariant* reply) {
     return std::string(value);
   };
   for (const auto& attribute : kind.attributes) {
-    if (auto value = text(attribute.name)) dictionary.set(*attribute.key, *value);
+    if (auto value = text(attribute.name)) setFromStored(dictionary, attribute, *value);
   }
   if (kind.synchronizable) dictionary.set(kSecAttrSynchronizable, text("synchronizable") == "true");
   const char* label = nullptr;
@@ -378,8 +470,8 @@ class SecretServiceStore : public Store {
     SecretService* service = nullptr;
     if (OSStatus status = connect(call, &service)) return status;
     auto data = attributes.data(kSecValueData).value_or(Data{});
-    std::unique_ptr<SecretValue, ValueUnref> secret(
-        secret_value_new(reinterpret_cast<const gchar*>(data.data()), static_cast<gssize>(data.size()), "text/plain"));
+    std::unique_ptr<SecretValue, ValueUnref> secret(secret_value_new(
+        reinterpret_cast<const gchar*>(data.data()), static_cast<gssize>(data.size()), kind->contentType));
     auto label = attributes.text(kSecAttrLabel).value_or(attributes.text(*kind->defaultLabel).value_or(""));
     auto done = call.wait([&](GCancellable* cancellable, GAsyncReadyCallback callback, gpointer slot) {
       secret_service_store(service, &kind->schema, wanted.get(), SECRET_COLLECTION_DEFAULT, label.c_str(),
@@ -526,7 +618,7 @@ class SecretServiceStore : public Store {
     Table attributes(secret_item_get_attributes(item));
     for (const auto& attribute : kind.attributes) {
       auto* value = static_cast<const char*>(g_hash_table_lookup(attributes.get(), attribute.name));
-      if (value != nullptr) dictionary.set(*attribute.key, std::string(value));
+      if (value != nullptr) setFromStored(dictionary, attribute, value);
     }
     if (kind.synchronizable) {
       auto* value = static_cast<const char*>(g_hash_table_lookup(attributes.get(), "synchronizable"));
@@ -591,7 +683,7 @@ class SecretServiceStore : public Store {
     }
     if (auto data = changes.data(kSecValueData)) {
       std::unique_ptr<SecretValue, ValueUnref> secret(secret_value_new(
-          reinterpret_cast<const gchar*>(data->data()), static_cast<gssize>(data->size()), "text/plain"));
+          reinterpret_cast<const gchar*>(data->data()), static_cast<gssize>(data->size()), kind.contentType));
       auto stored = call.wait([&](GCancellable* cancellable, GAsyncReadyCallback callback, gpointer slot) {
         secret_item_set_secret(item, secret.get(), cancellable, callback, slot);
       });
