@@ -610,33 +610,6 @@ class SecretServiceStore : public Store {
     return items->empty() ? errSecItemNotFound : errSecSuccess;
   }
 
-  // The item as the host describes it, or none when its secret is wanted but
-  // the item is locked.
-  static std::optional<Dictionary> dictionaryOf(const Kind& kind, SecretItem* item, bool withData) {
-    Dictionary dictionary;
-    dictionary.set(kSecClass, *kind.secClass);
-    Table attributes(secret_item_get_attributes(item));
-    for (const auto& attribute : kind.attributes) {
-      auto* value = static_cast<const char*>(g_hash_table_lookup(attributes.get(), attribute.name));
-      if (value != nullptr) setFromStored(dictionary, attribute, value);
-    }
-    if (kind.synchronizable) {
-      auto* value = static_cast<const char*>(g_hash_table_lookup(attributes.get(), "synchronizable"));
-      dictionary.set(kSecAttrSynchronizable, value != nullptr && std::string(value) == "true");
-    }
-    gchar* label = secret_item_get_label(item);
-    if (label != nullptr) dictionary.set(kSecAttrLabel, std::string(label));
-    g_free(label);
-    if (!withData) return dictionary;
-    SecretValue* secret = secret_item_get_secret(item);
-    if (secret == nullptr) return std::nullopt;
-    gsize length = 0;
-    auto* bytes = reinterpret_cast<const std::uint8_t*>(secret_value_get(secret, &length));
-    dictionary.set(kSecValueData, Data(bytes, bytes + length));
-    secret_value_unref(secret);
-    return dictionary;
-  }
-
   // Same value, or both absent, for every attribute of the kind.
   static bool sameAttributes(const Kind& kind, GHashTable* wanted, SecretItem* item) {
     Table have(secret_item_get_attributes(item));
