@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "busconnection.h"
 #include "findersync.h"
 
 namespace findersync {
@@ -63,20 +64,10 @@ struct Client::Subscriptions {
 };
 
 std::unique_ptr<Client> Client::connect(std::chrono::milliseconds timeout, std::string* error) {
-  GError* gerror = nullptr;
-  gchar* address = g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SESSION, nullptr, &gerror);
-  GDBusConnection* connection = nullptr;
-  if (address != nullptr) {
-    connection = g_dbus_connection_new_for_address_sync(
-        address,
-        static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
-                                          G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
-        nullptr, nullptr, &gerror);
-    g_free(address);
-  }
+  std::string reason;
+  GDBusConnection* connection = openBusConnection(G_BUS_TYPE_SESSION, &reason);
   if (connection == nullptr) {
-    *error = std::string("cannot connect to the session bus: ") + gerror->message;
-    g_error_free(gerror);
+    *error = "cannot connect to the session bus: " + reason;
     return nullptr;
   }
   return std::unique_ptr<Client>(new Client(connection, timeout));

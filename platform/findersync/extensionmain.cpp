@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "busconnection.h"
 #include "findersync.h"
 #include "platform/dispatch/dispatch.h"
 
@@ -171,22 +172,7 @@ const GDBusInterfaceVTable kVTable = {handleMethodCall, handleGetProperty, nullp
 // The activating bus when the bus started this process, else the session bus.
 GDBusConnection* connectToBus(std::string* error) {
   GBusType type = g_getenv("DBUS_STARTER_ADDRESS") != nullptr ? G_BUS_TYPE_STARTER : G_BUS_TYPE_SESSION;
-  GError* gerror = nullptr;
-  gchar* address = g_dbus_address_get_for_bus_sync(type, nullptr, &gerror);
-  GDBusConnection* connection = nullptr;
-  if (address != nullptr) {
-    connection = g_dbus_connection_new_for_address_sync(
-        address,
-        static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
-                                          G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
-        nullptr, nullptr, &gerror);
-    g_free(address);
-  }
-  if (connection == nullptr) {
-    *error = gerror != nullptr ? gerror->message : "unknown error";
-    g_clear_error(&gerror);
-  }
-  return connection;
+  return openBusConnection(type, error);
 }
 
 GVariant* callBus(GDBusConnection* connection, const char* method, GVariant* parameters, const char* replyType,
