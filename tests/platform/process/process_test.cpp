@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -30,12 +32,15 @@ class Child {
       execv("/bin/sh", argv.data());
       _exit(127);
     }
-    // Wait until the child runs the shell, not a copy of this test.
+    // Wait until the child runs the shell with its arguments in place: exec
+    // switches /proc/<pid>/exe before the new argument area is filled in.
+    std::string expected;
+    for (const auto& a : args) expected += a + '\0';
     for (int i = 0; i < 500; ++i) {
       char exe[PATH_MAX] = {};
-      if (readlink(("/proc/" + std::to_string(pid_) + "/exe").c_str(), exe, sizeof exe - 1) > 0 &&
-          std::string(exe) != self)
-        break;
+      bool execed = readlink(("/proc/" + std::to_string(pid_) + "/exe").c_str(), exe, sizeof exe - 1) > 0 &&
+                    std::string(exe) != self;
+      if (execed && commandLine() == expected) break;
       usleep(10000);
     }
   }
@@ -48,6 +53,11 @@ class Child {
   pid_t pid() const { return pid_; }
 
  private:
+  std::string commandLine() const {
+    std::ifstream in("/proc/" + std::to_string(pid_) + "/cmdline", std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+
   pid_t pid_ = -1;
 };
 
