@@ -129,6 +129,16 @@ bool exists(const std::string& path) {
   return lstat(path.c_str(), &st) == 0;
 }
 
+std::string writeLaunchRecorder(const std::string& dir) {
+  const std::string script = dir + "/record.sh";
+  writeFile(script,
+            "#!/bin/sh\n"
+            "printf '%s|%s|%s\\n' \"$*\" \"${XDG_ACTIVATION_TOKEN:--}\" \"${DESKTOP_STARTUP_ID:--}\""
+            " >> \"$(dirname \"$0\")/launches.log\"\n");
+  chmod(script.c_str(), 0755);
+  return script;
+}
+
 std::string binDir() {
   char self[4096];
   ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);

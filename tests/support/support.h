@@ -57,6 +57,11 @@ std::string readFile(const std::string& path);
 void makeDirs(const std::string& path);
 bool exists(const std::string& path);
 
+// Writes DIR/record.sh, a launcher that appends one line per launch to
+// DIR/launches.log: its arguments, XDG_ACTIVATION_TOKEN and
+// DESKTOP_STARTUP_ID ("-" for unset), separated by "|". Returns its path.
+std::string writeLaunchRecorder(const std::string& dir);
+
 // The folder holding the project's programs (build/bin).
 std::string binDir();
 

@@ -62,12 +62,7 @@ class CommandHandoff : public ::testing::Test {
     unsetenv("XDG_ACTIVATION_TOKEN");
     unsetenv("DESKTOP_STARTUP_ID");
     testsupport::makeDirs(dir / "data/applications");
-    const std::string script = dir / "record.sh";
-    testsupport::writeFile(script,
-                           "#!/bin/sh\n"
-                           "printf '%s|%s|%s\\n' \"$*\" \"${XDG_ACTIVATION_TOKEN:--}\" \"${DESKTOP_STARTUP_ID:--}\""
-                           " >> \"$(dirname \"$0\")/launches.log\"\n");
-    chmod(script.c_str(), 0755);
+    testsupport::writeLaunchRecorder(dir.path());
     // Not inside an application bundle: the application is found by identifier.
     workspace::setMainBundleURL(FileURL::fileURLWithPath(dir / "opt/lib/korvane/finder-extension"));
     findersync::setDefaultController(controller);

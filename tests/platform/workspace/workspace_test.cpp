@@ -1,7 +1,6 @@
 #include "platform/workspace/workspace.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -30,12 +29,7 @@ class Workspace : public ::testing::Test {
     setenv("XDG_DATA_DIRS", (dir / "system").c_str(), 1);
     testsupport::makeDirs(dir / "data/applications");
     testsupport::makeDirs(dir / "system/applications");
-    const std::string script = dir / "record.sh";
-    testsupport::writeFile(script,
-                           "#!/bin/sh\n"
-                           "printf '%s|%s|%s\\n' \"$*\" \"${XDG_ACTIVATION_TOKEN:--}\" \"${DESKTOP_STARTUP_ID:--}\""
-                           " >> \"$(dirname \"$0\")/launches.log\"\n");
-    chmod(script.c_str(), 0755);
+    testsupport::writeLaunchRecorder(dir.path());
   }
   void TearDown() override {
     for (const auto& [name, value] : saved_) value ? setenv(name.c_str(), value->c_str(), 1) : unsetenv(name.c_str());
