@@ -54,49 +54,50 @@ void questionGlyph(cairo_t* cr, double s) {
 }
 
 // A pencil pointing down-left, in a frame turned so that x runs along it.
+// At 16 pixels the circle is 16 pixels wide, so the pencil is made long and
+// broad, with one clear gap between body and point rather than thin bands
+// that smoothing would wash out.
 void pencilFrame(cairo_t* cr) { cairo_rotate(cr, -pi / 4); }
 
 void pencilGlyph(cairo_t* cr, double s) {
-  const double half = s * 0.85;
+  const double half = s * 1.15;
   cairo_save(cr);
   pencilFrame(cr);
   cairo_new_path(cr);
-  cairo_move_to(cr, 0.56, -half);
-  cairo_line_to(cr, -0.22, -half);
-  cairo_line_to(cr, -0.56, 0);
-  cairo_line_to(cr, -0.22, half);
-  cairo_line_to(cr, 0.56, half);
+  cairo_move_to(cr, 0.7, -half);
+  cairo_line_to(cr, -0.28, -half);
+  cairo_line_to(cr, -0.72, 0);
+  cairo_line_to(cr, -0.28, half);
+  cairo_line_to(cr, 0.7, half);
   cairo_close_path(cr);
   cairo_fill(cr);
   cairo_restore(cr);
 }
 
 void pencilCuts(cairo_t* cr, double s) {
-  const double half = s * 0.85;
+  const double half = s * 1.15;
   cairo_save(cr);
   pencilFrame(cr);
-  // The band between body and eraser, and the line where the point begins.
-  cairo_set_line_width(cr, s * 0.3);
-  cairo_move_to(cr, 0.34, -half - 0.05);
-  cairo_line_to(cr, 0.34, half + 0.05);
-  cairo_move_to(cr, -0.2, -half - 0.05);
-  cairo_line_to(cr, -0.2, half + 0.05);
+  // The gap where the sharpened point begins.
+  cairo_set_line_width(cr, s * 0.5);
+  cairo_move_to(cr, -0.22, -half - 0.05);
+  cairo_line_to(cr, -0.22, half + 0.05);
   cairo_stroke(cr);
   cairo_restore(cr);
 }
 
 void lockGlyph(cairo_t* cr, double s) {
   // Shackle.
-  cairo_set_line_width(cr, s * 0.7);
+  cairo_set_line_width(cr, s * 0.85);
   cairo_set_line_cap(cr, CAIRO_LINE_CAP_BUTT);
   cairo_new_path(cr);
-  cairo_move_to(cr, -0.24, 0.0);
-  cairo_line_to(cr, -0.24, -0.2);
-  cairo_arc(cr, 0, -0.2, 0.24, pi, 2 * pi);
-  cairo_line_to(cr, 0.24, 0.0);
+  cairo_move_to(cr, -0.3, 0.0);
+  cairo_line_to(cr, -0.3, -0.24);
+  cairo_arc(cr, 0, -0.24, 0.3, pi, 2 * pi);
+  cairo_line_to(cr, 0.3, 0.0);
   cairo_stroke(cr);
   // Body, with rounded corners.
-  const double left = -0.4, right = 0.4, top = -0.06, bottom = 0.5, r = 0.08;
+  const double left = -0.5, right = 0.5, top = -0.08, bottom = 0.6, r = 0.1;
   cairo_new_sub_path(cr);
   cairo_arc(cr, right - r, top + r, r, -pi / 2, 0);
   cairo_arc(cr, right - r, bottom - r, r, 0, pi / 2);
@@ -107,8 +108,8 @@ void lockGlyph(cairo_t* cr, double s) {
 }
 
 void lockCuts(cairo_t* cr, double s) {
-  fillDot(cr, 0, 0.17, 0.075);
-  strokeLine(cr, 0, 0.17, 0, 0.32, s * 0.3);
+  fillDot(cr, 0, 0.22, 0.1);
+  strokeLine(cr, 0, 0.22, 0, 0.4, s * 0.45);
 }
 
 const std::array<SymbolArtwork, 6> artworks{{

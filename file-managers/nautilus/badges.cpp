@@ -1,0 +1,74 @@
+// Badges: Nautilus asks for each file it shows (update_file_info) and is
+// answered at once from the client's map, as an emblem "korvane-<badge>"
+// (drawn from the icon "emblem-korvane-<badge>" that finder-extension
+// installs). Answering "in progress" would hold up the whole folder, so the
+// answer is always complete; when the client learns a badge later, the file
+// is invalidated and Nautilus asks again.
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+#include "file-managers/nautilus/provider.h"
+
+namespace korvanenautilus {
+
+namespace {
+
+// Files asked about while outside every folder the service is known to
+// watch: when the folders arrive (at start-up, or a working copy is added),
+// those inside are asked again. Bounded, as the user may browse anywhere.
+std::unordered_set<std::string> unwatchedAsked;
+constexpr std::size_t kMaxUnwatchedAsked = 20000;
+
+void invalidate(const std::string& path) {
+  GFile* location = g_file_new_for_path(path.c_str());
+  // Only files Nautilus has loaded; others will be asked about when shown.
+  NautilusFileInfo* file = nautilus_file_info_lookup(location);
+  g_object_unref(location);
+  if (!file) return;
+  nautilus_file_info_invalidate_extension_info(file);
+  g_object_unref(file);
+}
+
+NautilusOperationResult updateFileInfo(NautilusInfoProvider*, NautilusFileInfo* file, GClosure*,
+                                       NautilusOperationHandle**) {
+  filemanagers::BadgeClient* badges = client();
+  if (!badges) return NAUTILUS_OPERATION_COMPLETE;
+  const std::string path = localPath(file);
+  if (path.empty()) return NAUTILUS_OPERATION_COMPLETE;
+  const std::optional<std::string> badge = badges->badgeForPath(path);
+  if (badge && !badge->empty()) nautilus_file_info_add_emblem(file, ("korvane-" + *badge).c_str());
+  if (!badge && !badges->isInsideWatchedFolder(path)) {
+    if (unwatchedAsked.size() >= kMaxUnwatchedAsked) unwatchedAsked.clear();
+    unwatchedAsked.insert(path);
+  }
+  return NAUTILUS_OPERATION_COMPLETE;
+}
+
+void askAgainInsideWatchedFolders(filemanagers::BadgeClient& badges) {
+  std::vector<std::string> inside;
+  for (auto it = unwatchedAsked.begin(); it != unwatchedAsked.end();) {
+    if (!badges.isInsideWatchedFolder(*it)) {
+      ++it;
+      continue;
+    }
+    inside.push_back(*it);
+    it = unwatchedAsked.erase(it);
+  }
+  for (const auto& path : inside) invalidate(path);
+}
+
+}  // namespace
+
+void followBadgeChanges(filemanagers::BadgeClient& badges) {
+  badges.onBadgesChanged([](const std::vector<std::string>& paths) {
+    for (const auto& path : paths) invalidate(path);
+  });
+  // The client outlives its callbacks: it is dropped only at shutdown.
+  badges.onDirectoryURLsChanged(
+      [&badges](const std::vector<std::string>&) { askAgainInsideWatchedFolders(badges); });
+}
+
+void initInfoProvider(NautilusInfoProviderInterface* iface) { iface->update_file_info = updateFileInfo; }
+
+}  // namespace korvanenautilus

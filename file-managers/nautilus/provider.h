@@ -1,0 +1,41 @@
+// korvane-nautilus: the Nautilus module that shows finder-extension's badges
+// as emblems and offers the Korvane menu.
+//
+// Contract:
+// - Nautilus loads the module and calls everything here on its main thread;
+//   the process-wide BadgeClient lives on that thread's main context, so its
+//   callbacks arrive there too. Nothing here waits for the bus.
+// - badges.cpp answers update_file_info from the client's map at once and
+//   asks Nautilus to ask again (invalidation) when a badge changes.
+// - menus.cpp builds the menus from the client's cached menus and hands a
+//   chosen item to the client, which sends it asynchronously.
+#pragma once
+
+#include <gio/gio.h>
+extern "C" {
+#include <nautilus-extension.h>
+}
+
+#include <memory>
+#include <string>
+
+#include "file-managers/core/badgeclient.h"
+
+namespace korvanenautilus {
+
+// The client of this process; nullptr when there is no session bus.
+filemanagers::BadgeClient* client();
+
+// The local path of a file Nautilus shows; "" for other locations (trash,
+// network shares without a local mount, ...).
+std::string localPath(NautilusFileInfo* file);
+
+// Makes Nautilus ask again for files whose badge the client learned, and
+// for files asked about before their folder was known to be watched.
+void followBadgeChanges(filemanagers::BadgeClient& client);
+
+// The interface tables of the provider type.
+void initInfoProvider(NautilusInfoProviderInterface* iface);
+void initMenuProvider(NautilusMenuProviderInterface* iface);
+
+}  // namespace korvanenautilus
