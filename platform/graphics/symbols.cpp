@@ -60,35 +60,35 @@ void questionGlyph(cairo_t* cr, double s) {
 void pencilFrame(cairo_t* cr) { cairo_rotate(cr, -pi / 4); }
 
 void pencilGlyph(cairo_t* cr, double s) {
-  const double half = s * 1.15;
+  const double half = s * 1.4;
   cairo_save(cr);
   pencilFrame(cr);
   cairo_new_path(cr);
-  cairo_move_to(cr, 0.7, -half);
-  cairo_line_to(cr, -0.28, -half);
-  cairo_line_to(cr, -0.72, 0);
-  cairo_line_to(cr, -0.28, half);
-  cairo_line_to(cr, 0.7, half);
+  cairo_move_to(cr, 0.74, -half);
+  cairo_line_to(cr, -0.24, -half);
+  cairo_line_to(cr, -0.76, 0);
+  cairo_line_to(cr, -0.24, half);
+  cairo_line_to(cr, 0.74, half);
   cairo_close_path(cr);
   cairo_fill(cr);
   cairo_restore(cr);
 }
 
 void pencilCuts(cairo_t* cr, double s) {
-  const double half = s * 1.15;
+  const double half = s * 1.4;
   cairo_save(cr);
   pencilFrame(cr);
   // The gap where the sharpened point begins.
   cairo_set_line_width(cr, s * 0.5);
-  cairo_move_to(cr, -0.22, -half - 0.05);
-  cairo_line_to(cr, -0.22, half + 0.05);
+  cairo_move_to(cr, -0.18, -half - 0.05);
+  cairo_line_to(cr, -0.18, half + 0.05);
   cairo_stroke(cr);
   cairo_restore(cr);
 }
 
 void lockGlyph(cairo_t* cr, double s) {
   // Shackle.
-  cairo_set_line_width(cr, s * 0.85);
+  cairo_set_line_width(cr, s);
   cairo_set_line_cap(cr, CAIRO_LINE_CAP_BUTT);
   cairo_new_path(cr);
   cairo_move_to(cr, -0.3, 0.0);
