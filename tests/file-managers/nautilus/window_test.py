@@ -379,7 +379,9 @@ def start_extension():
     run(os.path.join(BIN, "korvane-app"), "register", WC)
     # Started before Nautilus, so that the emblem icons it installs exist
     # when Nautilus first draws a row.
-    extension = subprocess.Popen([os.path.join(BIN, "finder-extension")])
+    # Its output (the application stand-in it starts reports there) goes to a log.
+    output = open(os.path.join(SCRATCH, "finder-extension.log"), "w")
+    extension = subprocess.Popen([os.path.join(BIN, "finder-extension")], stdout=output, stderr=subprocess.STDOUT)
     run("gdbus", "wait", "--session", "--timeout", "20", "com.korvaneapp.v3.FinderSync")
     return extension
 
