@@ -1,13 +1,18 @@
-// The file manager's end of the Finder Sync bus interface.
+#include "tests/platform/findersync/bus_client.h"
+
 #include <gio/gio.h>
 
 #include <algorithm>
 #include <cstdio>
 
-#include "busconnection.h"
-#include "findersync.h"
+#include "platform/findersync/busconnection.h"
 
-namespace findersync {
+namespace testbus {
+
+using findersync::kBusName;
+using findersync::kInterfaceName;
+using findersync::kObjectPath;
+using findersync::openBusConnection;
 
 struct Client::Subscriptions {
   BadgeChangedHandler badgeChanged;
@@ -214,10 +219,10 @@ std::optional<std::vector<std::string>> Client::directoryURLs(std::string* error
   return paths;
 }
 
-std::optional<std::vector<BadgeImageEntry>> Client::badgeImages(std::string* error) {
+std::optional<std::vector<findersync::BadgeImageEntry>> Client::badgeImages(std::string* error) {
   GVariant* value = getProperty("BadgeImages", "a(ssss)", error);
   if (value == nullptr) return std::nullopt;
-  std::vector<BadgeImageEntry> images;
+  std::vector<findersync::BadgeImageEntry> images;
   GVariantIter iter;
   g_variant_iter_init(&iter, value);
   const char* fields[4] = {};
@@ -253,4 +258,4 @@ void Client::onDirectoryURLsChanged(DirectoryURLsChangedHandler handler) {
 
 void Client::onServiceGone(ServiceGoneHandler handler) { subscriptions_->serviceGone = std::move(handler); }
 
-}  // namespace findersync
+}  // namespace testbus
