@@ -18,6 +18,7 @@ struct Client::Subscriptions {
   BadgeChangedHandler badgeChanged;
   DirectoryURLsChangedHandler directoryURLsChanged;
   ServiceGoneHandler serviceGone;
+  size_t badgeSignals = 0;
   guint badgeSubscription = 0;
   guint directorySubscription = 0;
   guint ownerSubscription = 0;
@@ -35,7 +36,9 @@ struct Client::Subscriptions {
   static void onBadgeChanged(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*,
                              GVariant* parameters, gpointer data) {
     auto* self = static_cast<Subscriptions*>(data);
-    if (!self->badgeChanged || !g_variant_is_of_type(parameters, G_VARIANT_TYPE("(a(ss))"))) return;
+    if (!g_variant_is_of_type(parameters, G_VARIANT_TYPE("(a(ss))"))) return;
+    ++self->badgeSignals;
+    if (!self->badgeChanged) return;
     GVariantIter* iter = nullptr;
     g_variant_get(parameters, "(a(ss))", &iter);
     const char* path = nullptr;
@@ -183,6 +186,15 @@ bool Client::endObservingDirectory(const std::string& path, std::string* error) 
 bool Client::requestBadge(const std::string& path, std::string* error) {
   return succeeded(call("RequestBadge", g_variant_new("(s)", path.c_str()), "()", error));
 }
+
+bool Client::requestBadges(const std::vector<std::string>& paths, std::string* error) {
+  GVariantBuilder array;
+  g_variant_builder_init(&array, G_VARIANT_TYPE("as"));
+  for (const auto& path : paths) g_variant_builder_add(&array, "s", path.c_str());
+  return succeeded(call("RequestBadges", g_variant_new("(as)", &array), "()", error));
+}
+
+size_t Client::badgeSignals() const { return subscriptions_->badgeSignals; }
 
 std::optional<Client::Menu> Client::getMenu(std::uint32_t kind, std::string* error) {
   GVariant* reply = call("GetMenu", g_variant_new("(u)", kind), "(bsa(ss))", error);

@@ -40,6 +40,7 @@ class Client {
   bool beginObservingDirectory(const std::string& path, std::string* error);
   bool endObservingDirectory(const std::string& path, std::string* error);
   bool requestBadge(const std::string& path, std::string* error);
+  bool requestBadges(const std::vector<std::string>& paths, std::string* error);
   std::optional<Menu> getMenu(std::uint32_t kind, std::string* error);
   bool chooseMenuItem(const std::string& action, const std::vector<std::string>& selected,
                       const std::string& targeted, std::string* error);
@@ -50,7 +51,10 @@ class Client {
 
   // Handlers run on the main queue; set them before the calls whose
   // signals they should see.
+  // Each (path, badge) of every BadgesChanged, in order.
   void onBadgeChanged(BadgeChangedHandler handler);
+  // How many BadgesChanged signals came so far.
+  size_t badgeSignals() const;
   void onDirectoryURLsChanged(DirectoryURLsChangedHandler handler);
   // The owner of kBusName left the bus, or the connection closed.
   void onServiceGone(ServiceGoneHandler handler);

@@ -59,6 +59,22 @@ TEST_F(HostTest, RoutesObservationAndBadgeRequestsToThePrincipalAndSendsBadgesAs
   EXPECT_EQ(badges.size(), 4u);
 }
 
+TEST_F(HostTest, RequestBadgesAsksForEachPathInOrderAndTheAnswersComeInFewerSignals) {
+  std::vector<std::string> paths;
+  std::vector<Badge> wanted;
+  for (int i = 0; i < 200; ++i) {
+    paths.push_back("/w/f" + std::to_string(i) + ".added");
+    wanted.emplace_back(paths.back(), "added");
+  }
+  // One relative path refuses the whole call.
+  EXPECT_FALSE(client->requestBadges({"/w/x.modified", "w/y"}, &error));
+  EXPECT_NE(error.find("not an absolute path: \"w/y\""), std::string::npos) << error;
+  ASSERT_TRUE(client->requestBadges(paths, &error)) << error;
+  ASSERT_TRUE(dispatch::runMainUntil([&] { return badges.size() >= wanted.size(); }, 10s));
+  EXPECT_EQ(badges, wanted);  // in order, and nothing of the refused call
+  EXPECT_LT(client->badgeSignals(), wanted.size());
+}
+
 TEST_F(HostTest, CallsRunOnTheCallsQueueWhileRepliesUseTheMainQueue) {
   ASSERT_TRUE(client->requestBadge("/w/thread", &error)) << error;
   EXPECT_TRUE(waitForBadges({{"/w/thread", "calls"}}));
