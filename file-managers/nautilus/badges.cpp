@@ -45,6 +45,26 @@ NautilusOperationResult updateFileInfo(NautilusInfoProvider*, NautilusFileInfo* 
   return NAUTILUS_OPERATION_COMPLETE;
 }
 
+// GTK looks for new icon-theme files at most every 5 s. The extension
+// installs its emblem icons when it starts (the very first time, when this
+// module's first call lets the bus start it), so rows drawn right after may
+// find no icon yet. The files badged in the first seconds after the service
+// appears are therefore asked for once more, when GTK has seen the icons.
+constexpr guint kIconThemeRescanSeconds = 6;
+bool collectingEarlyBadges = false;
+std::unordered_set<std::string> earlyBadged;
+
+void askAgainForEarlyBadges() {
+  if (collectingEarlyBadges) return;
+  collectingEarlyBadges = true;
+  g_timeout_add_seconds(kIconThemeRescanSeconds, [](gpointer) {
+    collectingEarlyBadges = false;
+    for (const auto& path : earlyBadged) invalidate(path);
+    earlyBadged.clear();
+    return gboolean(G_SOURCE_REMOVE);
+  }, nullptr);
+}
+
 void askAgainInsideWatchedFolders(filemanagers::BadgeClient& badges) {
   std::vector<std::string> inside;
   for (auto it = unwatchedAsked.begin(); it != unwatchedAsked.end();) {
@@ -62,7 +82,13 @@ void askAgainInsideWatchedFolders(filemanagers::BadgeClient& badges) {
 
 void followBadgeChanges(filemanagers::BadgeClient& badges) {
   badges.onBadgesChanged([](const std::vector<std::string>& paths) {
-    for (const auto& path : paths) invalidate(path);
+    for (const auto& path : paths) {
+      invalidate(path);
+      if (collectingEarlyBadges) earlyBadged.insert(path);
+    }
+  });
+  badges.onServiceChanged([](bool running) {
+    if (running) askAgainForEarlyBadges();
   });
   // The client outlives its callbacks: it is dropped only at shutdown.
   badges.onDirectoryURLsChanged(

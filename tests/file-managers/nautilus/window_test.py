@@ -3,8 +3,9 @@
 
 Runs inside scripts/lib/nautilus-session (private bus, home and X display;
 the build tree's module bind-mounted over Nautilus's extension folder). Makes
-a working copy with one file of each badge, starts finder-extension and
-Nautilus on it, and checks what a user would see:
+a working copy with one file of each badge, opens it in Nautilus, whose
+module lets the bus start finder-extension (as on a first start, when the
+emblem icons do not exist yet), and checks what a user would see:
 - in list and grid view, each file shows the emblem of its badge right next
   to its name (names are found on the screen by OCR, colours and glyph shapes
   are checked in the pixels beside each name), and the clean file none;
@@ -374,23 +375,31 @@ def make_working_copy():
         f.write("unversioned\n")
 
 
-def start_extension():
+def install_extension():
+    """Registers the working copy and lets the bus start finder-extension
+    when the module first calls it, as on a user's desktop."""
     run(os.path.join(BIN, "korvane-app"), "install-desktop-entry")
     run(os.path.join(BIN, "korvane-app"), "register", WC)
-    # Started before Nautilus, so that the emblem icons it installs exist
-    # when Nautilus first draws a row.
-    # Its output (the application stand-in it starts reports there) goes to a log.
-    output = open(os.path.join(SCRATCH, "finder-extension.log"), "w")
-    extension = subprocess.Popen([os.path.join(BIN, "finder-extension")], stdout=output, stderr=subprocess.STDOUT)
-    run("gdbus", "wait", "--session", "--timeout", "20", "com.korvaneapp.v3.FinderSync")
-    return extension
+    run(os.path.join(BIN, "finder-extension"), "--install-service")
+
+
+def extension_pid():
+    """The process id of finder-extension, once Nautilus's module has had
+    the bus start it."""
+    name = "com.korvaneapp.v3.FinderSync"
+    run("gdbus", "wait", "--session", "--timeout", str(STATE_BOUND), name)
+    reply = run("gdbus", "call", "--session", "--dest", "org.freedesktop.DBus", "--object-path", "/org/freedesktop/DBus",
+                "--method", "org.freedesktop.DBus.GetConnectionUnixProcessID", name).stdout
+    return int(reply.strip("()\n, ").split()[-1])
 
 
 def scenario():
     make_working_copy()
-    extension = start_extension()
+    install_extension()
     nautilus = start_nautilus()
+    extension = None
     try:
+        extension = extension_pid()
         shots = os.environ.get("KRV_WINDOW_TEST_SHOTS")
         for view, keys in (("list", "ctrl+1"), ("grid", "ctrl+2")):
             key(keys)
@@ -415,7 +424,7 @@ def scenario():
             shot.save(os.path.join(shots, "menu.png"))
         log("the context menu on modified.txt holds Korvane with the six commands; Update reached korvane-app")
 
-        extension.send_signal(signal.SIGSTOP)
+        os.kill(extension, signal.SIGSTOP)
         try:
             docs = find_word(read_words(settle()), "docs")
             if not docs:
@@ -432,15 +441,15 @@ def scenario():
             key("Escape")
             log("with the service stopped: Nautilus opened a folder and the Korvane menu")
         finally:
-            extension.send_signal(signal.SIGCONT)
+            os.kill(extension, signal.SIGCONT)
     finally:
+        if extension:
+            os.kill(extension, signal.SIGTERM)
         nautilus.terminate()
-        extension.terminate()
-        for process in (nautilus, extension):
-            try:
-                process.wait(10)
-            except subprocess.TimeoutExpired:
-                process.kill()
+        try:
+            nautilus.wait(10)
+        except subprocess.TimeoutExpired:
+            nautilus.kill()
 
 
 def main():
