@@ -232,9 +232,13 @@ def emblem_box(view, name_word):
 def check_badges(view, expected):
     """Polls until every file shows its expected badge in this view."""
     deadline = time.monotonic() + STATE_BOUND
+    words = []
     while True:
         shot = settle()
-        words = read_words(shot)
+        # Names stay where they are while badges come and go: read them
+        # again only when one is missing.
+        if not all(find_word(words, name) for name in expected):
+            words = read_words(shot)
         seen, wrong = {}, []
         for name, badge in expected.items():
             word = find_word(words, name)
