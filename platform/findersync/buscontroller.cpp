@@ -21,7 +21,12 @@ GVariant* pathArray(const foundation::URLSet& urls) {
 BusController::BusController(GDBusConnection* connection)
     : connection_(G_DBUS_CONNECTION(g_object_ref(connection))) {}
 
-BusController::~BusController() { g_object_unref(connection_); }
+BusController::~BusController() {
+  // The host drops the controller on the main thread after its loop ended;
+  // badges still gathered then have no one left to read them.
+  if (flushSource_ != 0) g_source_remove(flushSource_);
+  g_object_unref(connection_);
+}
 
 void BusController::emit(const char* signal, GVariant* parameters) const {
   // A failure means the connection is closing; the host then ends anyway.
@@ -30,6 +35,8 @@ void BusController::emit(const char* signal, GVariant* parameters) const {
 }
 
 void BusController::setDirectoryURLs(const foundation::URLSet& urls) {
+  // Badges set before the folders changed go out before the change.
+  flushBadges();
   {
     std::lock_guard lock(mutex_);
     directoryURLs_ = urls;
@@ -49,7 +56,38 @@ foundation::URLSet BusController::directoryURLs() const {
 }
 
 void BusController::setBadgeIdentifier(const std::string& identifier, const foundation::FileURL& url) {
-  emit("BadgeChanged", g_variant_new("(ss)", url.path().c_str(), identifier.c_str()));
+  std::lock_guard lock(mutex_);
+  pendingBadges_.emplace_back(url.path(), identifier);
+  if (flushSource_ != 0) return;
+  // At default priority, so that a stream of bus calls cannot hold the batch back.
+  GSource* source = g_idle_source_new();
+  g_source_set_priority(source, G_PRIORITY_DEFAULT);
+  g_source_set_callback(source, flushBadgesSource, this, nullptr);
+  flushSource_ = g_source_attach(source, g_main_context_default());
+  g_source_unref(source);
+}
+
+int BusController::flushBadgesSource(void* data) {
+  auto* controller = static_cast<BusController*>(data);
+  {
+    std::lock_guard lock(controller->mutex_);
+    controller->flushSource_ = 0;
+  }
+  controller->flushBadges();
+  return G_SOURCE_REMOVE;
+}
+
+void BusController::flushBadges() {
+  std::vector<std::pair<std::string, std::string>> badges;
+  {
+    std::lock_guard lock(mutex_);
+    badges.swap(pendingBadges_);
+  }
+  if (badges.empty()) return;
+  GVariantBuilder changes;
+  g_variant_builder_init(&changes, G_VARIANT_TYPE("a(ss)"));
+  for (const auto& [path, badge] : badges) g_variant_builder_add(&changes, "(ss)", path.c_str(), badge.c_str());
+  emit("BadgesChanged", g_variant_new("(a(ss))", &changes));
 }
 
 void BusController::setBadgeImage(std::shared_ptr<const graphics::Image> image, const std::string& label,

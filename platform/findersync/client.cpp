@@ -30,11 +30,13 @@ struct Client::Subscriptions {
   static void onBadgeChanged(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*,
                              GVariant* parameters, gpointer data) {
     auto* self = static_cast<Subscriptions*>(data);
-    if (!self->badgeChanged || !g_variant_is_of_type(parameters, G_VARIANT_TYPE("(ss)"))) return;
+    if (!self->badgeChanged || !g_variant_is_of_type(parameters, G_VARIANT_TYPE("(a(ss))"))) return;
+    GVariantIter* iter = nullptr;
+    g_variant_get(parameters, "(a(ss))", &iter);
     const char* path = nullptr;
     const char* badge = nullptr;
-    g_variant_get(parameters, "(&s&s)", &path, &badge);
-    self->badgeChanged(path, badge);
+    while (g_variant_iter_next(iter, "(&s&s)", &path, &badge)) self->badgeChanged(path, badge);
+    g_variant_iter_free(iter);
   }
 
   static void onDirectoryURLsChanged(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*,
@@ -77,7 +79,7 @@ Client::Client(GDBusConnection* connection, std::chrono::milliseconds timeout)
     : connection_(connection), timeout_(timeout), subscriptions_(std::make_unique<Subscriptions>()) {
   Subscriptions* s = subscriptions_.get();
   s->badgeSubscription = g_dbus_connection_signal_subscribe(
-      connection_, kBusName.c_str(), kInterfaceName.c_str(), "BadgeChanged", kObjectPath.c_str(), nullptr,
+      connection_, kBusName.c_str(), kInterfaceName.c_str(), "BadgesChanged", kObjectPath.c_str(), nullptr,
       G_DBUS_SIGNAL_FLAGS_NONE, Subscriptions::onBadgeChanged, s, nullptr);
   s->directorySubscription = g_dbus_connection_signal_subscribe(
       connection_, kBusName.c_str(), kInterfaceName.c_str(), "DirectoryURLsChanged", kObjectPath.c_str(), nullptr,

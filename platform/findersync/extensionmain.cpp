@@ -21,6 +21,7 @@ constexpr const char* kIntrospection = R"(<node>
     <method name='BeginObservingDirectory'><arg name='path' type='s' direction='in'/></method>
     <method name='EndObservingDirectory'><arg name='path' type='s' direction='in'/></method>
     <method name='RequestBadge'><arg name='path' type='s' direction='in'/></method>
+    <method name='RequestBadges'><arg name='paths' type='as' direction='in'/></method>
     <method name='GetMenu'>
       <arg name='kind' type='u' direction='in'/>
       <arg name='present' type='b' direction='out'/>
@@ -32,7 +33,7 @@ constexpr const char* kIntrospection = R"(<node>
       <arg name='selected' type='as' direction='in'/>
       <arg name='targeted' type='s' direction='in'/>
     </method>
-    <signal name='BadgeChanged'><arg name='path' type='s'/><arg name='badge' type='s'/></signal>
+    <signal name='BadgesChanged'><arg name='changes' type='a(ss)'/></signal>
     <signal name='DirectoryURLsChanged'><arg name='paths' type='as'/></signal>
     <property name='DirectoryURLs' type='as' access='read'/>
     <property name='BadgeImages' type='a(ssss)' access='read'/>
@@ -112,6 +113,28 @@ void chooseMenuItem(Host& host, GVariant* parameters, GDBusMethodInvocation* inv
   g_dbus_method_invocation_return_value(invocation, nullptr);
 }
 
+// RequestBadge for each path, in order; a refused path refuses the whole call
+// before anything is asked, as a single RequestBadge would be refused.
+void requestBadges(Host& host, GVariant* parameters, GDBusMethodInvocation* invocation) {
+  GVariant* paths = g_variant_get_child_value(parameters, 0);
+  gsize count = 0;
+  const gchar** array = g_variant_get_strv(paths, &count);
+  for (gsize i = 0; i < count; ++i) {
+    if (!isAbsolutePath(array[i])) {
+      refusePath(invocation, array[i]);
+      g_free(array);
+      g_variant_unref(paths);
+      return;
+    }
+  }
+  for (gsize i = 0; i < count; ++i) {
+    host.principal->requestBadgeIdentifierForURL(foundation::FileURL::fileURLWithPath(array[i]));
+  }
+  g_free(array);
+  g_variant_unref(paths);
+  g_dbus_method_invocation_return_value(invocation, nullptr);
+}
+
 void handleMethodCall(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar* methodName,
                       GVariant* parameters, GDBusMethodInvocation* invocation, gpointer userData) {
   Host& host = *static_cast<Host*>(userData);
@@ -128,6 +151,10 @@ void handleMethodCall(GDBusConnection*, const gchar*, const gchar*, const gchar*
     if (method == "EndObservingDirectory") host.principal->endObservingDirectoryAtURL(url);
     if (method == "RequestBadge") host.principal->requestBadgeIdentifierForURL(url);
     g_dbus_method_invocation_return_value(invocation, nullptr);
+    return;
+  }
+  if (method == "RequestBadges") {
+    requestBadges(host, parameters, invocation);
     return;
   }
   if (method == "GetMenu") {

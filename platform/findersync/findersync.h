@@ -20,13 +20,19 @@
 // the object at /com/korvaneapp/v3/FinderSync):
 //   BeginObservingDirectory(s path), EndObservingDirectory(s path),
 //   RequestBadge(s path)                 -> the principal's members
+//   RequestBadges(as paths)              RequestBadge for each path, in order, in
+//                                        one call; nothing is asked when a path is refused
 //   GetMenu(u kind) -> (b present, s title, a(ss) items)
 //                                        the top item's title and its submenu's
 //                                        (title, action) pairs; ("", "") is a separator
 //   ChooseMenuItem(s action, as selected, s targeted)
 //                                        runs performMenuAction(action) while the
 //                                        controller reports that selection
-//   signal BadgeChanged(s path, s badge) each setBadgeIdentifier()
+//   signal BadgesChanged(a(ss) changes)  the (path, badge) pairs of the
+//                                        setBadgeIdentifier() calls of one main-loop
+//                                        turn, in order; badge "" clears. It is the
+//                                        only badge signal: one message per turn, not
+//                                        per item, keeps big folders cheap on the bus
 //   property DirectoryURLs (as) and signal DirectoryURLsChanged(as paths)
 //   property BadgeImages a(ssss)         (identifier, label, 16 px PNG, 32 px PNG)
 // Paths are absolute; a relative or empty path is refused with InvalidArgs.
@@ -51,6 +57,7 @@
 #include <tuple>
 #include <vector>
 
+#include "platform/findersync/busnames.h"
 #include "platform/foundation/fileurl.h"
 #include "platform/menus/menus.h"
 
@@ -62,10 +69,6 @@ typedef struct _GDBusConnection GDBusConnection;
 typedef struct _GVariant GVariant;
 
 namespace findersync {
-
-inline const std::string kBusName = "com.korvaneapp.v3.FinderSync";
-inline const std::string kObjectPath = "/com/korvaneapp/v3/FinderSync";
-inline const std::string kInterfaceName = "com.korvaneapp.v3.FinderSync";
 
 class FinderSync {
  public:
@@ -139,7 +142,9 @@ struct BadgeImageEntry {
 };
 
 // The controller of the extension host: badges, folders and images go out as
-// the bus signals and properties above. setBadgeImage() installs the image's
+// the bus signals and properties above. Badges set from any thread are
+// gathered and sent as one BadgesChanged from the main context's next turn
+// (a folder change first sends the badges set before it). setBadgeImage() installs the image's
 // 16- and 32-pixel PNGs as the icon-theme emblem "emblem-korvane-<identifier>"
 // under $XDG_DATA_HOME/icons/hicolor before it lists them in BadgeImages.
 class BusController final : public Controller {
@@ -164,9 +169,14 @@ class BusController final : public Controller {
 
  private:
   void emit(const char* signal, GVariant* parameters) const;
+  // Sends the gathered badges as one BadgesChanged; on the main context.
+  void flushBadges();
+  static int flushBadgesSource(void* controller);
 
   GDBusConnection* connection_;
   mutable std::mutex mutex_;
+  std::vector<std::pair<std::string, std::string>> pendingBadges_;  // (path, badge)
+  unsigned flushSource_ = 0;
   foundation::URLSet directoryURLs_;
   std::vector<BadgeImageEntry> images_;
   std::vector<foundation::FileURL> selected_;
