@@ -3,7 +3,8 @@
 
 Runs inside a private session bus and a virtual display (run-window-test).
 Makes a working copy with one item of each badge, registers it, starts
-finder-extension and Dolphin with the plugins, and checks the screen.
+finder-extension and Dolphin with the plugins, and checks the screen. With
+--demo it only takes the screenshots scripts/demo --dolphin shows.
 """
 import os
 import subprocess
@@ -25,7 +26,7 @@ def fail(message):
 
 
 def say(message):
-    print("dolphin window test: " + message, flush=True)
+    print("dolphin: " + message, flush=True)
 
 
 def run(*args, **kwargs):
@@ -246,13 +247,18 @@ def locate(name, baseline):
     return box
 
 
-def check_view(view, key):
+def show_view(view, key):
+    """Switches to the view; the first steady screenshot with every badge colour."""
     run("xdotool", "key", key)
-    # Badges arrive asynchronously: wait until every badge colour shows.
+
     def all_badges():
         shot = steady_screenshot()
         return shot if len(badges_in(shot, (0, 0, shot.width - 1, shot.height - 1))) == len(BADGE_COLOURS) else None
-    baseline = wait_for(all_badges, 30, "every badge colour in the %s view" % view)
+    return wait_for(all_badges, 30, "every badge colour in the %s view" % view)
+
+
+def check_view(view, key):
+    baseline = show_view(view, key)
     save(view.lower())
     boxes = {}
     for name, badge in ITEMS:
@@ -363,7 +369,28 @@ def check_menu(box):
     say("the Korvane submenu has six titles and two separators; Update reached korvane-app")
 
 
+def demo():
+    """scripts/demo --dolphin: screenshots before and after a file changes."""
+    setup_environment()
+    make_working_copy()
+    start_service()
+    start_dolphin()
+    baseline = show_view("Details", "ctrl+3")
+    save("dolphin-before")
+    say("took the screenshot before the change")
+    box = locate("b-clean.txt", baseline)
+    run("xdotool", "key", "Escape")
+    with open(os.path.join(WC, "b-clean.txt"), "a") as f:
+        f.write("edited\n")
+    say("changed b-clean.txt; finder-extension waits for 2 quiet seconds, then re-badges it")
+    wait_for(lambda: badges_in(screenshot(), box) == {"modified"}, 30, "b-clean.txt to show modified")
+    save("dolphin-after")
+    say("took the screenshot after the change")
+
+
 def main():
+    if sys.argv[2:] == ["--demo"]:
+        return demo()
     setup_environment()
     make_working_copy()
     start_service()
