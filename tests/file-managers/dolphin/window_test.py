@@ -7,6 +7,7 @@ finder-extension and Dolphin with the plugins, and checks the screen. With
 --demo it only takes the screenshots scripts/demo --dolphin shows.
 """
 import os
+import signal
 import subprocess
 import sys
 import time
@@ -101,7 +102,7 @@ def wait_for(condition, seconds, what):
 def start_service():
     run(BIN + "/korvane-app", "install-desktop-entry")
     run(BIN + "/korvane-app", "register", WC)
-    start(BIN + "/finder-extension")
+    service = start(BIN + "/finder-extension")
 
     def has_owner():
         out = subprocess.run(["gdbus", "call", "--session", "--dest", "org.freedesktop.DBus", "--object-path",
@@ -109,6 +110,7 @@ def start_service():
                               "com.korvaneapp.v3.FinderSync"], capture_output=True, text=True).stdout
         return "true" in out
     wait_for(has_owner, 20, "finder-extension on the bus")
+    return service
 
 
 def start_dolphin():
@@ -234,15 +236,14 @@ def changed_box(before, after, keep=lambda pixel: True, outside=None):
     return (min(xs), min(ys), max(xs), max(ys)) if xs else None
 
 
-def locate(name, baseline):
+def locate(name, baseline, required=True):
     """The box that Dolphin tints with the selection colour when the item is
     selected by typing its name."""
     time.sleep(1.2)  # a new type-ahead search, not a continuation of the last one
     run("xdotool", "type", "--delay", "40", name)
     shot = steady_screenshot()
     box = changed_box(baseline, shot, keep=lambda pixel: pixel[2] - pixel[0] >= 40)
-    if not box:
-        save("failed-locate")
+    if not box and required:
         fail("typing %s selected nothing" % name)
     return box
 
@@ -388,17 +389,39 @@ def demo():
     say("took the screenshot after the change")
 
 
+def check_stopped_service(service):
+    """With the extension stopped, Dolphin still shows a new file and opens menus."""
+    service.send_signal(signal.SIGSTOP)
+    try:
+        baseline = steady_screenshot()
+        with open(os.path.join(WC, "h-new.txt"), "w") as f:
+            f.write("new\n")
+        box = wait_for(lambda: locate("h-new.txt", baseline, required=False), 20,
+                       "Dolphin to show a new file while the extension is stopped")
+        run("xdotool", "mousemove", str((box[0] + box[2]) // 2), str((box[1] + box[3]) // 2))
+        shown = windows()
+        run("xdotool", "click", "3")
+        new_window(shown)
+        steady_screenshot()
+        save("stopped-service-menu")
+        run("xdotool", "key", "Escape")
+    finally:
+        service.send_signal(signal.SIGCONT)
+    say("with the extension stopped, Dolphin still shows new files and opens menus")
+
+
 def main():
     if sys.argv[2:] == ["--demo"]:
         return demo()
     setup_environment()
     make_working_copy()
-    start_service()
+    service = start_service()
     start_dolphin()
     check_view("Icons", "ctrl+1")
     boxes = check_view("Details", "ctrl+3")
     check_refresh(boxes["b-clean.txt"])
     check_menu(boxes["f-modified.txt"])
+    check_stopped_service(service)
     say("passed")
 
 
