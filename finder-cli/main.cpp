@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "platform/dispatch/dispatch.h"
-#include "platform/findersync/findersync.h"
+#include "file-managers/core/badgeclient.h"
 #include "platform/foundation/fileurl.h"
 
 namespace {
@@ -73,10 +73,27 @@ struct ListOptions {
   bool recursive = false;
 };
 
+std::string secondsText(std::chrono::milliseconds timeout) {
+  char seconds[32];
+  std::snprintf(seconds, sizeof seconds, "%g", static_cast<double>(timeout.count()) / 1000.0);
+  return seconds;
+}
+
+// The client core and what finder-cli waits on.
+struct Session {
+  std::shared_ptr<filemanagers::BadgeClient> client;
+  std::chrono::milliseconds timeout;
+  bool gone = false;
+
+  std::string failure(const std::string& otherwise) const {
+    return client->lastError().empty() ? otherwise : client->lastError();
+  }
+};
+
 // Asks for the badges of a folder and its entries and prints them once every
 // answer is in: the folder's own line first (when printSelf), then each
 // entry's, a sub-folder's entries right after its line when recursing.
-int listFolder(findersync::Client& client, const std::string& dir, const ListOptions& options, bool printSelf) {
+int listFolder(Session& session, const std::string& dir, const ListOptions& options, bool printSelf) {
   std::vector<std::string> entries;
   std::error_code ec;
   for (const auto& entry : std::filesystem::directory_iterator(dir, ec)) {
@@ -87,39 +104,44 @@ int listFolder(findersync::Client& client, const std::string& dir, const ListOpt
   if (ec) return fail("cannot list " + dir + ": " + ec.message());
   std::sort(entries.begin(), entries.end());
 
-  std::vector<std::string> asked{dir};
+  auto& client = *session.client;
+  // A sub-folder's own badge came with its parent's entries.
+  std::vector<std::string> asked;
+  if (printSelf) asked.push_back(dir);
   asked.insert(asked.end(), entries.begin(), entries.end());
-  std::set<std::string> waiting(asked.begin(), asked.end());
+  std::set<std::string> waiting;
   std::map<std::string, std::string> badges;
-  bool gone = false;
-  client.onBadgeChanged([&](const std::string& path, const std::string& badge) {
-    if (waiting.erase(path) != 0) badges[path] = badge;
-  });
-  client.onServiceGone([&] { gone = true; });
-  // The handlers see this call's locals: drop them on every way out.
-  struct HandlerReset {
-    findersync::Client& client;
-    ~HandlerReset() {
-      client.onBadgeChanged({});
-      client.onServiceGone({});
-    }
-  } reset{client};
-
-  std::string error;
-  if (!client.beginObservingDirectory(dir, &error)) return fail(error);
+  // As a file manager showing the folder would; the core then sends the
+  // whole folder in one request.
+  client.observeDirectory(dir);
   for (const auto& path : asked) {
-    if (!client.requestBadge(path, &error)) return fail(error);
+    if (auto badge = client.badgeForPath(path)) {
+      badges[path] = *badge;
+    } else {
+      waiting.insert(path);
+    }
   }
-  dispatch::runMainUntil([&] { return waiting.empty() || gone || interrupted; }, client.timeout());
-  if (gone) return fail("finder-extension left the bus");
+  client.onBadgesChanged([&](const std::vector<std::string>& paths) {
+    for (const auto& path : paths) {
+      if (waiting.count(path) == 0) continue;
+      if (auto badge = client.badgeForPath(path)) {
+        badges[path] = *badge;
+        waiting.erase(path);
+      }
+    }
+  });
+  dispatch::runMainUntil([&] { return waiting.empty() || session.gone || interrupted; }, session.timeout);
+  client.onBadgesChanged({});  // it sees this call's locals
+  if (session.gone) return fail("finder-extension left the bus");
   if (interrupted) return 1;
   if (!waiting.empty()) {
-    char seconds[32];
-    std::snprintf(seconds, sizeof seconds, "%g", static_cast<double>(client.timeout().count()) / 1000.0);
-    return fail("no badge came for " + std::to_string(waiting.size()) + " of " + std::to_string(asked.size()) +
-                " items of " + dir + " within " + seconds + " s (first: " + *waiting.begin() + ")");
+    std::string message = "no badge came for " + std::to_string(waiting.size()) + " of " +
+                          std::to_string(asked.size()) + " items of " + dir + " within " +
+                          secondsText(session.timeout) + " s (first: " + *waiting.begin() + ")";
+    if (!client.lastError().empty()) message += ": " + client.lastError();
+    return fail(message);
   }
-  if (!client.endObservingDirectory(dir, &error)) return fail(error);
+  client.forgetDirectory(dir);
 
   auto print = [&](const std::string& path) {
     const std::string& badge = badges[path];
@@ -130,12 +152,12 @@ int listFolder(findersync::Client& client, const std::string& dir, const ListOpt
   for (const auto& path : entries) {
     print(path);
     if (!options.recursive || !isDirectory(path, false) || path.ends_with("/.svn")) continue;
-    if (int status = listFolder(client, path, options, false); status != 0) return status;
+    if (int status = listFolder(session, path, options, false); status != 0) return status;
   }
   return 0;
 }
 
-int ls(findersync::Client& client, const Arguments& args) {
+int ls(Session& session, const Arguments& args) {
   ListOptions options;
   std::string dir;
   for (const auto& arg : args) {
@@ -152,10 +174,10 @@ int ls(findersync::Client& client, const Arguments& args) {
   if (dir.empty()) return usageError("ls needs a folder");
   dir = absolutePath(dir);
   if (!isDirectory(dir, true)) return fail(dir + " is not a folder");
-  return listFolder(client, dir, options, true);
+  return listFolder(session, dir, options, true);
 }
 
-int watch(findersync::Client& client, const Arguments& args) {
+int watch(Session& session, const Arguments& args) {
   std::optional<double> seconds;
   if (args.size() == 2 && args[0] == "--seconds") {
     char* end = nullptr;
@@ -164,37 +186,32 @@ int watch(findersync::Client& client, const Arguments& args) {
   } else if (!args.empty()) {
     return usageError("watch takes only [--seconds N]");
   }
-  bool gone = false;
-  client.onBadgeChanged([](const std::string& path, const std::string& badge) {
-    std::printf("BadgeChanged\t%s\t%s\n", badge.empty() ? "-" : badge.c_str(), path.c_str());
+  auto& client = *session.client;
+  client.onBadgesAnnounced([](const std::vector<std::pair<std::string, std::string>>& badges) {
+    for (const auto& [path, badge] : badges) {
+      std::printf("BadgeChanged\t%s\t%s\n", badge.empty() ? "-" : badge.c_str(), path.c_str());
+    }
     std::fflush(stdout);
   });
-  client.onDirectoryURLsChanged([](const std::vector<std::string>& paths) {
+  client.onDirectoryURLsChanged([&client](const std::vector<std::string>& paths) {
+    if (!client.serviceRunning()) return;  // the folders of a service that left
     std::printf("DirectoryURLsChanged");
     for (const auto& path : paths) std::printf("\t%s", path.c_str());
     std::printf("\n");
     std::fflush(stdout);
   });
-  client.onServiceGone([&] { gone = true; });
-  // Reading a property starts the extension when the bus can, and tells
-  // whether it is there at all.
-  std::string error;
-  if (!client.directoryURLs(&error)) return fail(error);
   auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds.value_or(0));
-  while (!interrupted && !gone) {
+  while (!interrupted && !session.gone) {
     if (seconds && std::chrono::steady_clock::now() >= deadline) break;
-    dispatch::runMainUntil([&] { return interrupted || gone; }, 200ms);
+    dispatch::runMainUntil([&] { return interrupted || session.gone; }, 200ms);
   }
-  if (gone) return fail("finder-extension left the bus");
+  if (session.gone) return fail("finder-extension left the bus");
   return 0;
 }
 
-int roots(findersync::Client& client, const Arguments& args) {
+int roots(Session& session, const Arguments& args) {
   if (!args.empty()) return usageError("roots takes no arguments");
-  std::string error;
-  auto paths = client.directoryURLs(&error);
-  if (!paths) return fail(error);
-  for (const auto& path : *paths) std::printf("%s\n", path.c_str());
+  for (const auto& path : session.client->directoryURLs()) std::printf("%s\n", path.c_str());
   return 0;
 }
 
@@ -203,7 +220,7 @@ std::optional<std::uint32_t> parseKind(const std::string& text) {
   return static_cast<std::uint32_t>(std::stoul(text));
 }
 
-int menu(findersync::Client& client, const Arguments& args) {
+int menu(Session& session, const Arguments& args) {
   std::uint32_t kind = 0;
   size_t i = 0;
   if (args.size() >= 2 && args[0] == "--kind") {
@@ -216,9 +233,15 @@ int menu(findersync::Client& client, const Arguments& args) {
   for (; i < args.size(); ++i) {
     if (args[i].starts_with("-")) return usageError("unknown option " + args[i]);
   }
-  std::string error;
-  auto result = client.getMenu(kind, &error);
-  if (!result) return fail(error);
+  // The service offers menus of kinds 0 and 1 only; the core keeps both.
+  if (kind > 1) return 0;
+  auto& client = *session.client;
+  dispatch::runMainUntil([&] { return client.menu(kind) || session.gone || interrupted; }, session.timeout);
+  auto result = client.menu(kind);
+  if (!result) {
+    if (interrupted) return 1;
+    return fail(session.failure("no menu came within " + secondsText(session.timeout) + " s"));
+  }
   if (!result->present) return 0;
   std::printf("%s\n", result->title.c_str());
   for (const auto& [title, action] : result->items) {
@@ -231,7 +254,7 @@ int menu(findersync::Client& client, const Arguments& args) {
   return 0;
 }
 
-int choose(findersync::Client& client, const Arguments& args) {
+int choose(Session& session, const Arguments& args) {
   std::string targeted;
   size_t i = 0;
   if (args.size() >= 2 && args[0] == "--targeted") {
@@ -246,8 +269,13 @@ int choose(findersync::Client& client, const Arguments& args) {
     const std::string& path = args[i];
     selected.push_back(!path.empty() && path[0] == '/' ? path : std::filesystem::current_path().string() + "/" + path);
   }
-  std::string error;
-  if (!client.chooseMenuItem(action, selected, targeted, &error)) return fail(error);
+  std::optional<std::string> error;
+  session.client->chooseMenuItem(action, selected, targeted,
+                                 [&](bool ok, const std::string& message) { error = ok ? "" : message; });
+  // The core's call ends by itself within the timeout.
+  dispatch::runMainUntil([&] { return error.has_value() || interrupted; }, session.timeout + 1s);
+  if (!error) return 1;
+  if (!error->empty()) return fail(*error);
   return 0;
 }
 
@@ -267,7 +295,7 @@ int main(int argc, char** argv) {
     std::printf("%s", kUsage);
     return 0;
   }
-  using Command = int (*)(findersync::Client&, const Arguments&);
+  using Command = int (*)(Session&, const Arguments&);
   const std::map<std::string, Command> commands = {
       {"ls", ls}, {"watch", watch}, {"roots", roots}, {"menu", menu}, {"choose", choose}};
   auto command = commands.find(args[0]);
@@ -275,9 +303,26 @@ int main(int argc, char** argv) {
 
   std::signal(SIGINT, noteInterrupt);
   std::signal(SIGTERM, noteInterrupt);
+  Session session;
+  session.timeout = std::chrono::milliseconds(static_cast<long long>(timeoutSeconds * 1000));
   std::string error;
-  auto client = findersync::Client::connect(
-      std::chrono::milliseconds(static_cast<long long>(timeoutSeconds * 1000)), &error);
-  if (!client) return fail(error);
-  return command->second(*client, Arguments(args.begin() + 1, args.end()));
+  session.client = filemanagers::BadgeClient::create({session.timeout}, &error);
+  if (!session.client) return fail(error);
+  // Every command starts from the service's folders: the first call, which
+  // lets the bus start the service and tells whether it is there at all.
+  bool decided = false;
+  session.client->onServiceChanged([&](bool running) {
+    decided = true;
+    if (!running) session.gone = true;
+  });
+  dispatch::runMainUntil([&] { return decided || interrupted; }, session.timeout + 1s);
+  if (interrupted) return 1;
+  if (!session.client->serviceRunning()) {
+    return fail(session.failure("finder-extension did not answer within " + secondsText(session.timeout) + " s"));
+  }
+  session.gone = false;
+  int status = command->second(session, Arguments(args.begin() + 1, args.end()));
+  // Calls still on their way (ls ends its observations) are answered, or time out.
+  dispatch::runMainUntil([&] { return session.client->callsInFlight() == 0; }, session.timeout + 1s);
+  return status;
 }

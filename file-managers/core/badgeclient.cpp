@@ -85,12 +85,14 @@ struct BadgeClient::State {
   std::set<std::string> observed;
   std::optional<Menu> menus[2];
   GSource* flushSource = nullptr;
+  std::size_t inFlight = 0;
   std::string error;
 
   std::function<void(const std::vector<std::string>&)> badgesChanged;
   std::function<void(const std::vector<std::string>&)> dirsChanged;
   std::function<void(bool)> serviceChanged;
   std::function<void()> menusChanged;
+  std::function<void(const std::vector<std::pair<std::string, std::string>>&)> badgesAnnounced;
 
   ~State() {
     if (flushSource != nullptr) {
@@ -120,15 +122,21 @@ struct BadgeClient::State {
             const char* replyType, Reply done) {
     std::shared_ptr<GVariant> held(parameters != nullptr ? g_variant_ref_sink(parameters) : nullptr,
                                    [](GVariant* v) { if (v != nullptr) g_variant_unref(v); });
-    if (connection == nullptr) {
-      if (connectionFailed) {
-        if (done) done(nullptr, error);
-        return;
-      }
+    ++inFlight;
+    if (connection == nullptr && !connectionFailed) {
       std::string d = dest, p = path, i = iface, m = method, r = replyType != nullptr ? replyType : "";
-      untilConnected.push_back([this, d, p, i, m, held, r, done] {
+      untilConnected.push_back([this, d, p, i, m, held, r, done = std::move(done)] {
+        --inFlight;  // counted again when sent
         call(d.c_str(), p.c_str(), i.c_str(), m.c_str(), held.get(), r.empty() ? nullptr : r.c_str(), done);
       });
+      return;
+    }
+    Reply finished = [this, done = std::move(done)](GVariant* reply, const std::string& message) {
+      --inFlight;
+      if (done) done(reply, message);
+    };
+    if (connection == nullptr) {
+      finished(nullptr, error);
       return;
     }
     struct Pending {
@@ -136,7 +144,7 @@ struct BadgeClient::State {
       Reply done;
       std::chrono::milliseconds timeout;
     };
-    auto* pending = new Pending{self, std::move(done), options.timeout};
+    auto* pending = new Pending{self, std::move(finished), options.timeout};
     g_dbus_connection_call(
         connection, dest, path, iface, method, held.get(), replyType != nullptr ? G_VARIANT_TYPE(replyType) : nullptr,
         G_DBUS_CALL_FLAGS_NONE, timeoutMs(), cancellable,
@@ -145,7 +153,7 @@ struct BadgeClient::State {
           GError* gerror = nullptr;
           GVariant* reply = g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, &gerror);
           auto client = pending->self.lock();
-          if (client && pending->done) {
+          if (client) {
             pending->done(reply, reply != nullptr ? std::string() : describe(gerror, pending->timeout));
           }
           if (reply != nullptr) g_variant_unref(reply);
@@ -345,9 +353,11 @@ struct BadgeClient::State {
     GVariantIter* iter = nullptr;
     g_variant_get(parameters, "(a(ss))", &iter);
     std::vector<std::string> changed;
+    std::vector<std::pair<std::string, std::string>> announced;
     const char* path = nullptr;
     const char* badge = nullptr;
     while (g_variant_iter_next(iter, "(&s&s)", &path, &badge)) {
+      if (badgesAnnounced) announced.emplace_back(path, badge);
       std::string key = path;
       bool wanted = asked.erase(key) != 0;
       auto it = badges.find(key);
@@ -362,6 +372,7 @@ struct BadgeClient::State {
       }
     }
     g_variant_iter_free(iter);
+    if (!announced.empty()) badgesAnnounced(announced);
     if (!changed.empty() && badgesChanged) badgesChanged(changed);
   }
 
@@ -492,6 +503,7 @@ const std::vector<std::string>& BadgeClient::directoryURLs() const { return p_st
 bool BadgeClient::isInsideWatchedFolder(const std::string& path) const { return p_state->inside(path); }
 bool BadgeClient::serviceRunning() const { return p_state->running; }
 const std::string& BadgeClient::lastError() const { return p_state->error; }
+std::size_t BadgeClient::callsInFlight() const { return p_state->inFlight; }
 
 std::optional<BadgeClient::Menu> BadgeClient::menu(std::uint32_t kind) const {
   if (kind > 1) return std::nullopt;
@@ -518,5 +530,9 @@ void BadgeClient::onDirectoryURLsChanged(std::function<void(const std::vector<st
 }
 void BadgeClient::onServiceChanged(std::function<void(bool)> handler) { p_state->serviceChanged = std::move(handler); }
 void BadgeClient::onMenusChanged(std::function<void()> handler) { p_state->menusChanged = std::move(handler); }
+void BadgeClient::onBadgesAnnounced(
+    std::function<void(const std::vector<std::pair<std::string, std::string>>&)> handler) {
+  p_state->badgesAnnounced = std::move(handler);
+}
 
 }  // namespace filemanagers

@@ -22,6 +22,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -66,6 +67,9 @@ class BadgeClient : public std::enable_shared_from_this<BadgeClient> {
   bool serviceRunning() const;
   // The message of the latest failed bus call or connection, "" if none.
   const std::string& lastError() const;
+  // Bus calls sent or about to be sent whose answer has not come yet; a
+  // short-lived tool waits for 0 before it exits, so that nothing is lost.
+  std::size_t callsInFlight() const;
 
   // Cached GetMenu(kind) for kind 0 (selected items) and 1 (the folder
   // shown); nullopt until fetched.
@@ -84,6 +88,9 @@ class BadgeClient : public std::enable_shared_from_this<BadgeClient> {
   void onServiceChanged(std::function<void(bool running)> handler);
   // Menus fetched (both kinds), after the service appeared.
   void onMenusChanged(std::function<void()> handler);
+  // Every (path, badge) the service announces, in order, whether the map
+  // keeps it or not: for tools that show the bus traffic.
+  void onBadgesAnnounced(std::function<void(const std::vector<std::pair<std::string, std::string>>&)> handler);
 
  private:
   struct State;

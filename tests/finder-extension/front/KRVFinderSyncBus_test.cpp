@@ -12,6 +12,7 @@
 
 #include "platform/dispatch/dispatch.h"
 #include "platform/findersync/findersync.h"
+#include "tests/platform/findersync/bus_client.h"
 #include "tests/platform/findersync/bus_session.h"
 #include "tests/support/support.h"
 
@@ -157,7 +158,7 @@ TEST_F(ExtensionTest, LsShowsTheBadgesSvnStatusImpliesForEveryItem) {
 
 TEST_F(ExtensionTest, FileChangedOnDiskIsReBadgedWithItsFoldersAfterTheQuietPeriod) {
   std::string error;
-  auto client = findersync::Client::connect(20s, &error);
+  auto client = testbus::Client::connect(20s, &error);
   ASSERT_TRUE(client) << error;
   std::vector<std::pair<std::string, std::chrono::steady_clock::time_point>> seen;  // (badge TAB path, when)
   client->onBadgeChanged([&](const std::string& path, const std::string& badge) {
@@ -191,7 +192,7 @@ TEST_F(ExtensionTest, FileChangedOnDiskIsReBadgedWithItsFoldersAfterTheQuietPeri
 
 TEST_F(ExtensionTest, RegisteringASecondWorkingCopyChangesTheWatchedFolders) {
   std::string error;
-  auto client = findersync::Client::connect(20s, &error);
+  auto client = testbus::Client::connect(20s, &error);
   ASSERT_TRUE(client) << error;
   EXPECT_EQ(client->directoryURLs(&error), std::vector<std::string>{wc});
 

@@ -9,7 +9,7 @@
 #include <stdexcept>
 #include <thread>
 
-#include "platform/findersync/findersync.h"
+#include "tests/platform/findersync/bus_client.h"
 #include "tests/support/support.h"
 
 namespace testbus {
@@ -124,7 +124,7 @@ void Bus::useInThisProcess() const { setenv("DBUS_SESSION_BUS_ADDRESS", address_
 
 bool waitForExtension(std::chrono::milliseconds timeout) {
   std::string error;
-  auto client = findersync::Client::connect(std::chrono::seconds(5), &error);
+  auto client = testbus::Client::connect(std::chrono::seconds(5), &error);
   if (!client) return false;
   return testsupport::waitFor([&] { return client->serviceIsRunning(); }, timeout);
 }

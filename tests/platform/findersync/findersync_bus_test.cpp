@@ -8,6 +8,7 @@
 
 #include "platform/dispatch/dispatch.h"
 #include "platform/findersync/findersync.h"
+#include "tests/platform/findersync/bus_client.h"
 #include "tests/platform/findersync/bus_session.h"
 #include "tests/support/support.h"
 
@@ -27,7 +28,7 @@ class HostTest : public ::testing::Test {
                       bus.env({{"TEST_EXTENSION_ROOTS", "/r1:/r2"}, {"XDG_DATA_HOME", dir / "data"}}));
     ASSERT_TRUE(testbus::waitForExtension(10s)) << extension->err();
     std::string error;
-    client = findersync::Client::connect(10s, &error);
+    client = testbus::Client::connect(10s, &error);
     ASSERT_TRUE(client) << error;
     client->onBadgeChanged([this](const std::string& path, const std::string& badge) {
       badges.emplace_back(path, badge);
@@ -43,7 +44,7 @@ class HostTest : public ::testing::Test {
   TempDir dir;
   testbus::Bus bus;
   std::optional<testbus::Process> extension;
-  std::unique_ptr<findersync::Client> client;
+  std::unique_ptr<testbus::Client> client;
   std::vector<Badge> badges;
   std::string error;
 };
@@ -56,6 +57,22 @@ TEST_F(HostTest, RoutesObservationAndBadgeRequestsToThePrincipalAndSendsBadgesAs
   EXPECT_TRUE(waitForBadges({{"/w/.observed", "begin"}, {"/w/a.modified", "modified"}, {"/w/plain", ""},
                              {"/w/.observed", "end"}}));
   EXPECT_EQ(badges.size(), 4u);
+}
+
+TEST_F(HostTest, RequestBadgesAsksForEachPathInOrderAndTheAnswersComeInFewerSignals) {
+  std::vector<std::string> paths;
+  std::vector<Badge> wanted;
+  for (int i = 0; i < 200; ++i) {
+    paths.push_back("/w/f" + std::to_string(i) + ".added");
+    wanted.emplace_back(paths.back(), "added");
+  }
+  // One relative path refuses the whole call.
+  EXPECT_FALSE(client->requestBadges({"/w/x.modified", "w/y"}, &error));
+  EXPECT_NE(error.find("not an absolute path: \"w/y\""), std::string::npos) << error;
+  ASSERT_TRUE(client->requestBadges(paths, &error)) << error;
+  ASSERT_TRUE(dispatch::runMainUntil([&] { return badges.size() >= wanted.size(); }, 10s));
+  EXPECT_EQ(badges, wanted);  // in order, and nothing of the refused call
+  EXPECT_LT(client->badgeSignals(), wanted.size());
 }
 
 TEST_F(HostTest, CallsRunOnTheCallsQueueWhileRepliesUseTheMainQueue) {
@@ -174,7 +191,7 @@ TEST(Host, FailsWithStatusOneWhenThePrincipalCannotStart) {
   EXPECT_NE(extension.err().find("could not start"), std::string::npos) << extension.err();
   bus.useInThisProcess();
   std::string error;
-  auto client = findersync::Client::connect(5s, &error);
+  auto client = testbus::Client::connect(5s, &error);
   ASSERT_TRUE(client) << error;
   EXPECT_FALSE(client->serviceIsRunning());
 }
@@ -193,7 +210,7 @@ TEST(Host, InstalledServiceFileLetsTheBusStartTheExtensionOnDemand) {
   testbus::Bus bus({{"XDG_DATA_HOME", dataHome}, {"TEST_EXTENSION_ROOTS", "/started"}});
   bus.useInThisProcess();
   std::string error;
-  auto client = findersync::Client::connect(10s, &error);
+  auto client = testbus::Client::connect(10s, &error);
   ASSERT_TRUE(client) << error;
   EXPECT_FALSE(client->serviceIsRunning());
   EXPECT_EQ(client->directoryURLs(&error), std::vector<std::string>{"/started"}) << error;
@@ -204,7 +221,7 @@ TEST(Host, ClientReportsAMissingExtensionAtOnce) {
   testbus::Bus bus;
   bus.useInThisProcess();
   std::string error;
-  auto client = findersync::Client::connect(10s, &error);
+  auto client = testbus::Client::connect(10s, &error);
   ASSERT_TRUE(client) << error;
   EXPECT_FALSE(client->requestBadge("/w/a", &error));
   EXPECT_NE(error.find("finder-extension is not running"), std::string::npos) << error;

@@ -1,18 +1,24 @@
-// The file manager's end of the Finder Sync bus interface.
+#include "tests/platform/findersync/bus_client.h"
+
 #include <gio/gio.h>
 
 #include <algorithm>
 #include <cstdio>
 
-#include "busconnection.h"
-#include "findersync.h"
+#include "platform/findersync/busconnection.h"
 
-namespace findersync {
+namespace testbus {
+
+using findersync::kBusName;
+using findersync::kInterfaceName;
+using findersync::kObjectPath;
+using findersync::openBusConnection;
 
 struct Client::Subscriptions {
   BadgeChangedHandler badgeChanged;
   DirectoryURLsChangedHandler directoryURLsChanged;
   ServiceGoneHandler serviceGone;
+  size_t badgeSignals = 0;
   guint badgeSubscription = 0;
   guint directorySubscription = 0;
   guint ownerSubscription = 0;
@@ -30,7 +36,9 @@ struct Client::Subscriptions {
   static void onBadgeChanged(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*,
                              GVariant* parameters, gpointer data) {
     auto* self = static_cast<Subscriptions*>(data);
-    if (!self->badgeChanged || !g_variant_is_of_type(parameters, G_VARIANT_TYPE("(a(ss))"))) return;
+    if (!g_variant_is_of_type(parameters, G_VARIANT_TYPE("(a(ss))"))) return;
+    ++self->badgeSignals;
+    if (!self->badgeChanged) return;
     GVariantIter* iter = nullptr;
     g_variant_get(parameters, "(a(ss))", &iter);
     const char* path = nullptr;
@@ -179,6 +187,15 @@ bool Client::requestBadge(const std::string& path, std::string* error) {
   return succeeded(call("RequestBadge", g_variant_new("(s)", path.c_str()), "()", error));
 }
 
+bool Client::requestBadges(const std::vector<std::string>& paths, std::string* error) {
+  GVariantBuilder array;
+  g_variant_builder_init(&array, G_VARIANT_TYPE("as"));
+  for (const auto& path : paths) g_variant_builder_add(&array, "s", path.c_str());
+  return succeeded(call("RequestBadges", g_variant_new("(as)", &array), "()", error));
+}
+
+size_t Client::badgeSignals() const { return subscriptions_->badgeSignals; }
+
 std::optional<Client::Menu> Client::getMenu(std::uint32_t kind, std::string* error) {
   GVariant* reply = call("GetMenu", g_variant_new("(u)", kind), "(bsa(ss))", error);
   if (reply == nullptr) return std::nullopt;
@@ -214,10 +231,10 @@ std::optional<std::vector<std::string>> Client::directoryURLs(std::string* error
   return paths;
 }
 
-std::optional<std::vector<BadgeImageEntry>> Client::badgeImages(std::string* error) {
+std::optional<std::vector<findersync::BadgeImageEntry>> Client::badgeImages(std::string* error) {
   GVariant* value = getProperty("BadgeImages", "a(ssss)", error);
   if (value == nullptr) return std::nullopt;
-  std::vector<BadgeImageEntry> images;
+  std::vector<findersync::BadgeImageEntry> images;
   GVariantIter iter;
   g_variant_iter_init(&iter, value);
   const char* fields[4] = {};
@@ -253,4 +270,4 @@ void Client::onDirectoryURLsChanged(DirectoryURLsChangedHandler handler) {
 
 void Client::onServiceGone(ServiceGoneHandler handler) { subscriptions_->serviceGone = std::move(handler); }
 
-}  // namespace findersync
+}  // namespace testbus
