@@ -114,7 +114,7 @@ def start_service():
 
 
 def start_dolphin():
-    start("/usr/bin/dolphin", "--new-window", WC)
+    dolphin = start("/usr/bin/dolphin", "--new-window", WC)
 
     def window():
         out = subprocess.run(["xdotool", "search", "--onlyvisible", "--class", "dolphin"], capture_output=True,
@@ -124,7 +124,7 @@ def start_dolphin():
     run("xdotool", "windowmove", win, "0", "0")
     run("xdotool", "windowsize", win, "1024", "700")
     run("xdotool", "windowfocus", "--sync", win)
-    return win
+    return dolphin
 
 
 class Shot:
@@ -416,12 +416,17 @@ def main():
     setup_environment()
     make_working_copy()
     service = start_service()
-    start_dolphin()
+    dolphin = start_dolphin()
     check_view("Icons", "ctrl+1")
     boxes = check_view("Details", "ctrl+3")
     check_refresh(boxes["b-clean.txt"])
     check_menu(boxes["f-modified.txt"])
     check_stopped_service(service)
+    # The plugins and their shared client unload with Dolphin: it must quit cleanly.
+    run("xdotool", "key", "ctrl+q")
+    status = wait_for(lambda: dolphin.poll() is not None and (dolphin.returncode,), 20, "Dolphin to quit")[0]
+    if status != 0:
+        fail("Dolphin quit with status %d" % status)
     say("passed")
 
 
