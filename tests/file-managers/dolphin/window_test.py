@@ -35,7 +35,8 @@ def run(*args, **kwargs):
 
 
 def start(*args):
-    process = subprocess.Popen(args, stdout=subprocess.DEVNULL, stderr=open(os.path.join(SCRATCH, os.path.basename(args[0]) + ".log"), "w"))
+    log = open(os.path.join(SCRATCH, os.path.basename(args[0]) + ".log"), "w")
+    process = subprocess.Popen(args, stdout=subprocess.DEVNULL, stderr=log)
     started.append(process)
     return process
 
@@ -50,7 +51,6 @@ def setup_environment():
         "XDG_RUNTIME_DIR": os.path.join(SCRATCH, "run"),
         "QT_PLUGIN_PATH": os.path.join(SCRATCH, "plugins"),
         "QT_QPA_PLATFORM": "xcb",
-        "KDE_FULL_SESSION": "",
     }
     for key in ("XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_RUNTIME_DIR"):
         os.makedirs(env[key], mode=0o700, exist_ok=True)
@@ -128,15 +128,16 @@ def start_dolphin():
 
 
 class Shot:
+    """A screenshot as ImageMagick's binary PPM: a header, then RGB bytes."""
+
     def __init__(self, data):
-        header = []
-        pos = 0
-        while len(header) < 4:
-            end = data.index(b"\n", pos) if data[pos:pos + 1] != b"#" else data.index(b"\n", pos)
-            if data[pos:pos + 1] != b"#":
-                header += data[pos:end].split()
+        tokens, pos = [], 0
+        while len(tokens) < 4:
+            end = data.index(b"\n", pos)
+            if not data[pos:end].startswith(b"#"):
+                tokens += data[pos:end].split()
             pos = end + 1
-        self.width, self.height = int(header[1]), int(header[2])
+        self.width, self.height = int(tokens[1]), int(tokens[2])
         self.pixels = data[pos:]
 
     def at(self, x, y):
@@ -145,7 +146,8 @@ class Shot:
 
 
 def screenshot():
-    return Shot(subprocess.run(["import", "-window", "root", "-depth", "8", "ppm:-"], check=True, capture_output=True).stdout)
+    taken = subprocess.run(["import", "-window", "root", "-depth", "8", "ppm:-"], check=True, capture_output=True)
+    return Shot(taken.stdout)
 
 
 def save(name):
