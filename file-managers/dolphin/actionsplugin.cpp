@@ -1,0 +1,53 @@
+#include "file-managers/dolphin/actionsplugin.h"
+
+#include <KFileItem>
+#include <KFileItemListProperties>
+#include <KPluginFactory>
+#include <QAction>
+#include <QMenu>
+#include <string>
+#include <vector>
+
+#include "file-managers/dolphin/dolphinclient.h"
+
+K_PLUGIN_CLASS_WITH_JSON(KorvaneActionsPlugin, "korvane-actions.json")
+
+KorvaneActionsPlugin::KorvaneActionsPlugin(QObject* parent, const QVariantList&)
+    : KAbstractFileItemActionPlugin(parent) {}
+
+QList<QAction*> KorvaneActionsPlugin::actions(const KFileItemListProperties& items, QWidget* parentWidget) {
+  auto client = korvanedolphin::sharedClient();
+  if (!client) return {};
+  // Dolphin opens the folder's own menu with the folder as the one item and
+  // the selection's menu with the selected items: either way these are the
+  // paths the command is for.
+  std::vector<std::string> selected;
+  for (const KFileItem& item : items.items()) {
+    const auto path = korvanedolphin::localPath(item.mostLocalUrl());
+    if (!path || !client->isInsideWatchedFolder(*path)) return {};
+    selected.push_back(*path);
+  }
+  if (selected.empty()) return {};
+  const auto menu = client->menu(0);
+  if (!menu || !menu->present) return {};
+
+  const std::string targeted = korvanedolphin::localPath(items.items().first().mostLocalUrl().adjusted(
+                                                             QUrl::RemoveFilename | QUrl::StripTrailingSlash))
+                                   .value_or("");
+  auto* submenu = new QMenu(QString::fromStdString(menu->title), parentWidget);
+  // The submenu lives as long as this plugin object, which Dolphin keeps
+  // until the context menu is gone.
+  connect(this, &QObject::destroyed, submenu, &QObject::deleteLater);
+  for (const auto& [title, action] : menu->items) {
+    if (title.empty() && action.empty()) {
+      submenu->addSeparator();
+      continue;
+    }
+    QAction* entry = submenu->addAction(QString::fromStdString(title));
+    connect(entry, &QAction::triggered, entry,
+            [client, action = action, selected, targeted] { client->chooseMenuItem(action, selected, targeted); });
+  }
+  return {submenu->menuAction()};
+}
+
+#include "actionsplugin.moc"

@@ -1,0 +1,24 @@
+#include "file-managers/dolphin/dolphinclient.h"
+
+#include <QDir>
+
+namespace korvanedolphin {
+
+std::shared_ptr<filemanagers::BadgeClient> sharedClient() {
+  // Created once and kept for the life of the process, like the plugins that
+  // use it; a process without a session bus gets nullptr every time.
+  static const std::shared_ptr<filemanagers::BadgeClient> client = [] {
+    std::string error;
+    return filemanagers::BadgeClient::create({}, &error);
+  }();
+  return client;
+}
+
+std::optional<std::string> localPath(const QUrl& url) {
+  if (!url.isLocalFile()) return std::nullopt;
+  const QString path = QDir::cleanPath(url.toLocalFile());
+  if (!QDir::isAbsolutePath(path)) return std::nullopt;
+  return path.toStdString();
+}
+
+}  // namespace korvanedolphin
