@@ -47,7 +47,6 @@
 // - Signals may be emitted from any thread; the bus keeps each thread's order.
 #pragma once
 
-#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
