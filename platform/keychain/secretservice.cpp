@@ -5,6 +5,9 @@
 // the service has not answered after kSecretServiceTimeoutSeconds the
 // outstanding D-Bus calls are cancelled and the call fails. Nothing here
 // prompts: searches never unlock, and a locked item or collection fails.
+// libsecret's D-Bus-level calls (secret-paths.h) are marked unstable; the
+// two used here have not changed since libsecret 0.7.
+#define SECRET_API_SUBJECT_TO_CHANGE
 #include <libsecret/secret.h>
 
 #include <functional>
@@ -12,6 +15,7 @@
 #include <vector>
 
 #include "platform/keychain/keychain.h"
+#include "platform/log/log.h"
 
 namespace keychain {
 namespace {
@@ -363,14 +367,17 @@ Dictionary itemDictionary(const Kind& kind, GVariant* reply) {
   return dictionary;
 }
 
-// The secret of one item from a GetSecrets reply (plain session).
-std::optional<Data> secretFor(GVariant* reply, const std::string& path) {
+// The secret of one item from a GetSecrets reply, decrypted with the
+// service's session. The plaintext lives in libsecret's secure memory until
+// it is copied into the item's data.
+std::optional<Data> secretFor(SecretService* service, GVariant* reply, const std::string& path) {
   Variant secrets(g_variant_get_child_value(reply, 0));
-  Variant secret(g_variant_lookup_value(secrets.get(), path.c_str(), G_VARIANT_TYPE("(oayays)")));
-  if (!secret) return std::nullopt;
-  Variant value(g_variant_get_child_value(secret.get(), 2));
+  Variant encoded(g_variant_lookup_value(secrets.get(), path.c_str(), G_VARIANT_TYPE("(oayays)")));
+  if (!encoded) return std::nullopt;
+  std::unique_ptr<SecretValue, ValueUnref> value(secret_service_decode_dbus_secret(service, encoded.get()));
+  if (!value) return std::nullopt;
   gsize length = 0;
-  auto* bytes = static_cast<const std::uint8_t*>(g_variant_get_fixed_array(value.get(), &length, 1));
+  auto* bytes = reinterpret_cast<const std::uint8_t*>(secret_value_get(value.get(), &length));
   return Data(bytes, bytes + length);
 }
 
@@ -382,11 +389,11 @@ class SecretServiceStore : public Store {
   SecretServiceStore& operator=(const SecretServiceStore&) = delete;
 
   // Reads talk to the Secret Service's D-Bus interface directly rather than
-  // through libsecret's proxies: the search and the session are opened side
-  // by side, then the items' properties and secrets are fetched side by
-  // side, which saves several round trips on every password ssh asks for.
-  // The session uses the "plain" algorithm: the secret crosses only the
-  // user's own session bus, to which only the user's processes connect.
+  // through libsecret's item proxies: the search runs beside the opening of
+  // libsecret's session, then the items' properties and secrets are fetched
+  // side by side, which saves several round trips on every password ssh asks
+  // for. The session is libsecret's encrypted one (see openSession), so a
+  // capture of the bus never holds a secret.
   OSStatus copyMatching(const Dictionary& query, std::vector<Dictionary>* result) override {
     const Kind* kind = kindOf(query);
     if (kind == nullptr) return errSecParam;
@@ -401,14 +408,14 @@ class SecretServiceStore : public Store {
     put(attributes.get(), "xdg:schema", kind->schema.name);
     auto* searching = begin(call, bus, kServicePath, kServiceInterface, "SearchItems",
                             g_variant_new("(@a{ss})", stringDictionary(attributes.get())), "(aoao)");
-    Call::Pending* opening = nullptr;
-    if (withData) {
-      opening = begin(call, bus, kServicePath, kServiceInterface, "OpenSession",
-                      g_variant_new("(s@v)", "plain", g_variant_new_variant(g_variant_new_string(""))), "(vo)");
-    }
+    Call::Pending* opening = withData ? beginService(call, SECRET_SERVICE_OPEN_SESSION) : nullptr;
     OSStatus status = errSecSuccess;
     Variant found = finish(call, bus, searching, &status);
-    Variant session = opening ? finish(call, bus, opening, &status) : nullptr;
+    SecretService* service = nullptr;
+    if (opening) {
+      OSStatus opened = finishService(call, opening, &service);
+      if (status == errSecSuccess) status = opened;
+    }
     if (status != errSecSuccess) return status;
 
     std::vector<std::string> unlocked = objectPaths(found.get(), 0);
@@ -426,8 +433,8 @@ class SecretServiceStore : public Store {
     }
     Call::Pending* fetching = nullptr;
     if (withData) {
-      const char* sessionPath = nullptr;
-      g_variant_get_child(session.get(), 1, "&o", &sessionPath);
+      const char* sessionPath = secret_service_get_session_dbus_path(service);
+      if (sessionPath == nullptr) return errSecInternalComponent;
       fetching = begin(call, bus, kServicePath, kServiceInterface, "GetSecrets",
                        g_variant_new("(@aoo)", objectPathArray(candidates), sessionPath), "(a{o(oayays)})");
     }
@@ -441,7 +448,7 @@ class SecretServiceStore : public Store {
       auto dictionary = itemDictionary(*kind, properties[i].get());
       if (label && dictionary.text(kSecAttrLabel) != label) continue;
       if (withData) {
-        auto secret = secretFor(secrets.get(), candidates[i]);
+        auto secret = secretFor(service, secrets.get(), candidates[i]);
         if (!secret) continue;
         dictionary.set(kSecValueData, std::move(*secret));
       }
@@ -472,6 +479,7 @@ class SecretServiceStore : public Store {
     auto data = attributes.data(kSecValueData).value_or(Data{});
     std::unique_ptr<SecretValue, ValueUnref> secret(secret_value_new(
         reinterpret_cast<const gchar*>(data.data()), static_cast<gssize>(data.size()), kind->contentType));
+    wipe(data);  // libsecret keeps its own copy in secure memory
     auto label = attributes.text(kSecAttrLabel).value_or(attributes.text(*kind->defaultLabel).value_or(""));
     auto done = call.wait([&](GCancellable* cancellable, GAsyncReadyCallback callback, gpointer slot) {
       secret_service_store(service, &kind->schema, wanted.get(), SECRET_COLLECTION_DEFAULT, label.c_str(),
@@ -565,19 +573,34 @@ class SecretServiceStore : public Store {
     return call.fail(error.get());
   }
 
+  // libsecret's service with its session open: libsecret negotiates the
+  // encrypted "dh-ietf1024-sha256-aes128-cbc-pkcs7" session and falls back
+  // to "plain" only when the service refuses it, which is logged once.
   OSStatus connect(Call& call, SecretService** service) {
     if (service_) {
       *service = service_.get();
       return errSecSuccess;
     }
-    auto done = call.wait([](GCancellable* cancellable, GAsyncReadyCallback callback, gpointer slot) {
-      secret_service_get(SECRET_SERVICE_NONE, cancellable, callback, slot);
+    return finishService(call, beginService(call, SECRET_SERVICE_OPEN_SESSION), service);
+  }
+
+  static Call::Pending* beginService(Call& call, SecretServiceFlags flags) {
+    return call.begin([&](GCancellable* cancellable, GAsyncReadyCallback callback, gpointer slot) {
+      secret_service_get(flags, cancellable, callback, slot);
     });
+  }
+
+  OSStatus finishService(Call& call, Call::Pending* pending, SecretService** service) {
+    auto done = call.finish(pending);
     if (!done) return errSecNotAvailable;
     GError* error = nullptr;
     SecretService* got = secret_service_get_finish(done.get(), &error);
     if (got == nullptr) return failWith(call, error);
     service_.reset(got);
+    if (!plainLogged_ && g_strcmp0(secret_service_get_session_algorithms(got), "plain") == 0) {
+      plainLogged_ = true;
+      log_.error("the Secret Service refused an encrypted session; secrets cross the session bus unencrypted");
+    }
     *service = got;
     return errSecSuccess;
   }
@@ -657,6 +680,7 @@ class SecretServiceStore : public Store {
     if (auto data = changes.data(kSecValueData)) {
       std::unique_ptr<SecretValue, ValueUnref> secret(secret_value_new(
           reinterpret_cast<const gchar*>(data->data()), static_cast<gssize>(data->size()), kind.contentType));
+      wipe(*data);
       auto stored = call.wait([&](GCancellable* cancellable, GAsyncReadyCallback callback, gpointer slot) {
         secret_item_set_secret(item, secret.get(), cancellable, callback, slot);
       });
@@ -669,6 +693,8 @@ class SecretServiceStore : public Store {
   GMainContext* context_;
   Ref<GDBusConnection> bus_;
   Ref<SecretService> service_;
+  oslog::Logger log_{"com.korvaneapp.v3.keychain", "SecretService"};
+  bool plainLogged_ = false;
 };
 
 }  // namespace
