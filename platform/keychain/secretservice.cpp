@@ -5,15 +5,13 @@
 // the service has not answered after kSecretServiceTimeoutSeconds the
 // outstanding D-Bus calls are cancelled and the call fails. Nothing here
 // prompts: searches never unlock, and a locked item or collection fails.
-// libsecret's D-Bus-level calls (secret-paths.h) are marked unstable; the
-// two used here have not changed since libsecret 0.7.
-#define SECRET_API_SUBJECT_TO_CHANGE
 #include <libsecret/secret.h>
 
 #include <functional>
 #include <memory>
 #include <vector>
 
+#include "platform/keychain/dhsession.h"
 #include "platform/keychain/keychain.h"
 #include "platform/log/log.h"
 
@@ -367,19 +365,46 @@ Dictionary itemDictionary(const Kind& kind, GVariant* reply) {
   return dictionary;
 }
 
-// The secret of one item from a GetSecrets reply, decrypted with the
-// service's session. The plaintext lives in libsecret's secure memory until
-// it is copied into the item's data.
-std::optional<Data> secretFor(SecretService* service, GVariant* reply, const std::string& path) {
+// The secret of one item from a GetSecrets reply: decrypted with the
+// session's key, or as sent over a plain session (no key).
+std::optional<Data> secretFor(const DHSession* key, GVariant* reply, const std::string& path) {
   Variant secrets(g_variant_get_child_value(reply, 0));
-  Variant encoded(g_variant_lookup_value(secrets.get(), path.c_str(), G_VARIANT_TYPE("(oayays)")));
-  if (!encoded) return std::nullopt;
-  std::unique_ptr<SecretValue, ValueUnref> value(secret_service_decode_dbus_secret(service, encoded.get()));
-  if (!value) return std::nullopt;
+  Variant secret(g_variant_lookup_value(secrets.get(), path.c_str(), G_VARIANT_TYPE("(oayays)")));
+  if (!secret) return std::nullopt;
+  Variant parameters(g_variant_get_child_value(secret.get(), 1));
+  Variant value(g_variant_get_child_value(secret.get(), 2));
+  gsize ivLength = 0;
   gsize length = 0;
-  auto* bytes = reinterpret_cast<const std::uint8_t*>(secret_value_get(value.get(), &length));
+  auto* iv = static_cast<const std::uint8_t*>(g_variant_get_fixed_array(parameters.get(), &ivLength, 1));
+  auto* bytes = static_cast<const std::uint8_t*>(g_variant_get_fixed_array(value.get(), &length, 1));
+  if (key != nullptr) return key->decrypt(iv, ivLength, bytes, length);
   return Data(bytes, bytes + length);
 }
+
+GVariant* byteArray(const Data& data) {
+  return g_variant_new_fixed_array(G_VARIANT_TYPE_BYTE, data.data(), data.size(), 1);
+}
+
+// Closes an open session (the reply of OpenSession) when it goes, without
+// waiting for the answer. The service would close it only when this
+// connection goes, and a process that reads again must not pile them up.
+class SessionCloser {
+ public:
+  SessionCloser(GDBusConnection* bus, GVariant* session) : bus_(bus), session_(session) {}
+  ~SessionCloser() {
+    if (session_ == nullptr) return;
+    const char* path = nullptr;
+    g_variant_get_child(session_, 1, "&o", &path);
+    g_dbus_connection_call(bus_, kBusName, path, "org.freedesktop.Secret.Session", "Close", nullptr, nullptr,
+                           G_DBUS_CALL_FLAGS_NONE, -1, nullptr, nullptr, nullptr);
+  }
+  SessionCloser(const SessionCloser&) = delete;
+  SessionCloser& operator=(const SessionCloser&) = delete;
+
+ private:
+  GDBusConnection* bus_;
+  GVariant* session_;
+};
 
 class SecretServiceStore : public Store {
  public:
@@ -389,11 +414,10 @@ class SecretServiceStore : public Store {
   SecretServiceStore& operator=(const SecretServiceStore&) = delete;
 
   // Reads talk to the Secret Service's D-Bus interface directly rather than
-  // through libsecret's item proxies: the search runs beside the opening of
-  // libsecret's session, then the items' properties and secrets are fetched
-  // side by side, which saves several round trips on every password ssh asks
-  // for. The session is libsecret's encrypted one (see openSession), so a
-  // capture of the bus never holds a secret.
+  // through libsecret's proxies: the search and the encrypted session are
+  // opened side by side, then the items' properties and secrets are fetched
+  // side by side, which saves several round trips on every password ssh
+  // asks for. A capture of the bus holds only the secrets' ciphertext.
   OSStatus copyMatching(const Dictionary& query, std::vector<Dictionary>* result) override {
     const Kind* kind = kindOf(query);
     if (kind == nullptr) return errSecParam;
@@ -406,16 +430,20 @@ class SecretServiceStore : public Store {
 
     Table attributes = attributesOf(*kind, query);
     put(attributes.get(), "xdg:schema", kind->schema.name);
+    std::unique_ptr<DHSession> key;
+    if (withData && !(key = DHSession::make())) return errSecInternalComponent;
     auto* searching = begin(call, bus, kServicePath, kServiceInterface, "SearchItems",
                             g_variant_new("(@a{ss})", stringDictionary(attributes.get())), "(aoao)");
-    Call::Pending* opening = withData ? beginService(call, SECRET_SERVICE_OPEN_SESSION) : nullptr;
+    Call::Pending* opening = nullptr;
+    if (withData) {
+      opening = begin(call, bus, kServicePath, kServiceInterface, "OpenSession",
+                      g_variant_new("(s@v)", kEncryptedAlgorithm, g_variant_new_variant(byteArray(key->publicKey()))),
+                      "(vo)");
+    }
     OSStatus status = errSecSuccess;
     Variant found = finish(call, bus, searching, &status);
-    SecretService* service = nullptr;
-    if (opening) {
-      OSStatus opened = finishService(call, opening, &service);
-      if (status == errSecSuccess) status = opened;
-    }
+    Variant session = opening ? finishSession(call, bus, opening, &key, &status) : nullptr;
+    SessionCloser closer(bus, session.get());
     if (status != errSecSuccess) return status;
 
     std::vector<std::string> unlocked = objectPaths(found.get(), 0);
@@ -433,8 +461,8 @@ class SecretServiceStore : public Store {
     }
     Call::Pending* fetching = nullptr;
     if (withData) {
-      const char* sessionPath = secret_service_get_session_dbus_path(service);
-      if (sessionPath == nullptr) return errSecInternalComponent;
+      const char* sessionPath = nullptr;
+      g_variant_get_child(session.get(), 1, "&o", &sessionPath);
       fetching = begin(call, bus, kServicePath, kServiceInterface, "GetSecrets",
                        g_variant_new("(@aoo)", objectPathArray(candidates), sessionPath), "(a{o(oayays)})");
     }
@@ -448,7 +476,7 @@ class SecretServiceStore : public Store {
       auto dictionary = itemDictionary(*kind, properties[i].get());
       if (label && dictionary.text(kSecAttrLabel) != label) continue;
       if (withData) {
-        auto secret = secretFor(service, secrets.get(), candidates[i]);
+        auto secret = secretFor(key.get(), secrets.get(), candidates[i]);
         if (!secret) continue;
         dictionary.set(kSecValueData, std::move(*secret));
       }
@@ -573,34 +601,64 @@ class SecretServiceStore : public Store {
     return call.fail(error.get());
   }
 
+  // The reply of an OpenSession call begun with the encrypted algorithm,
+  // and the session's key agreed. A service that refuses the algorithm gets
+  // a plain session, logged, and *key is reset.
+  Variant finishSession(Call& call, GDBusConnection* bus, Call::Pending* opening, std::unique_ptr<DHSession>* key,
+                        OSStatus* status) {
+    auto done = call.finish(opening);
+    if (!done) {
+      if (*status == errSecSuccess) *status = errSecNotAvailable;
+      return nullptr;
+    }
+    GError* raw = nullptr;
+    Variant reply(g_dbus_connection_call_finish(bus, done.get(), &raw));
+    Error error(raw);
+    if (!reply && g_error_matches(error.get(), G_DBUS_ERROR, G_DBUS_ERROR_NOT_SUPPORTED)) {
+      logPlainSession();
+      key->reset();
+      auto* plain = begin(call, bus, kServicePath, kServiceInterface, "OpenSession",
+                          g_variant_new("(s@v)", "plain", g_variant_new_variant(g_variant_new_string(""))), "(vo)");
+      return finish(call, bus, plain, status);
+    }
+    if (!reply) {
+      if (*status == errSecSuccess) *status = call.fail(error.get());
+      return nullptr;
+    }
+    Variant output(g_variant_get_child_value(reply.get(), 0));
+    Variant peer(g_variant_get_variant(output.get()));
+    gsize length = 0;
+    const void* bytes = g_variant_is_of_type(peer.get(), G_VARIANT_TYPE_BYTESTRING)
+                            ? g_variant_get_fixed_array(peer.get(), &length, 1)
+                            : nullptr;
+    if (bytes == nullptr || !(*key)->agree(static_cast<const std::uint8_t*>(bytes), length)) {
+      if (*status == errSecSuccess) *status = errSecInternalComponent;
+      return nullptr;
+    }
+    return reply;
+  }
+
+  void logPlainSession() const {
+    log_.error("the Secret Service refused an encrypted session; secrets cross the session bus unencrypted");
+  }
+
   // libsecret's service with its session open: libsecret negotiates the
-  // encrypted "dh-ietf1024-sha256-aes128-cbc-pkcs7" session and falls back
-  // to "plain" only when the service refuses it, which is logged once.
+  // encrypted session and falls back to "plain" only when the service
+  // refuses it.
   OSStatus connect(Call& call, SecretService** service) {
     if (service_) {
       *service = service_.get();
       return errSecSuccess;
     }
-    return finishService(call, beginService(call, SECRET_SERVICE_OPEN_SESSION), service);
-  }
-
-  static Call::Pending* beginService(Call& call, SecretServiceFlags flags) {
-    return call.begin([&](GCancellable* cancellable, GAsyncReadyCallback callback, gpointer slot) {
-      secret_service_get(flags, cancellable, callback, slot);
+    auto done = call.wait([](GCancellable* cancellable, GAsyncReadyCallback callback, gpointer slot) {
+      secret_service_get(SECRET_SERVICE_OPEN_SESSION, cancellable, callback, slot);
     });
-  }
-
-  OSStatus finishService(Call& call, Call::Pending* pending, SecretService** service) {
-    auto done = call.finish(pending);
     if (!done) return errSecNotAvailable;
     GError* error = nullptr;
     SecretService* got = secret_service_get_finish(done.get(), &error);
     if (got == nullptr) return failWith(call, error);
     service_.reset(got);
-    if (!plainLogged_ && g_strcmp0(secret_service_get_session_algorithms(got), "plain") == 0) {
-      plainLogged_ = true;
-      log_.error("the Secret Service refused an encrypted session; secrets cross the session bus unencrypted");
-    }
+    if (g_strcmp0(secret_service_get_session_algorithms(got), "plain") == 0) logPlainSession();
     *service = got;
     return errSecSuccess;
   }
@@ -694,7 +752,6 @@ class SecretServiceStore : public Store {
   Ref<GDBusConnection> bus_;
   Ref<SecretService> service_;
   oslog::Logger log_{"com.korvaneapp.v3.keychain", "SecretService"};
-  bool plainLogged_ = false;
 };
 
 }  // namespace
