@@ -101,7 +101,7 @@ TEST(KeychainAskpassKeyring, PortsCapitalsAndAHiddenParentExecutableAreAnswered)
   EXPECT_EQ(askpass(sshArgs("svnuser@porthost:2222/x"), "password:").status, 1);
 
   storePassword("svn+ssh://CapsHost:2222/repos", "svnuser", "caps-pass");
-  auto caps = askpass(sshArgs("svnuser@capshost:2222"), "password:");
+  auto caps = askpass(sshArgs("svnuser@capshost"), "password:");
   EXPECT_EQ(caps.status, 0) << caps.err;
   EXPECT_EQ(caps.out, "caps-pass");
 
