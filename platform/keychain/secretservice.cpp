@@ -466,6 +466,8 @@ class SecretServiceStore : public Store {
       fetching = begin(call, bus, kServicePath, kServiceInterface, "GetSecrets",
                        g_variant_new("(@aoo)", objectPathArray(candidates), sessionPath), "(a{o(oayays)})");
     }
+    // The key is worked out while the service answers.
+    if (key && !agree(*key, session.get())) status = errSecInternalComponent;
     std::vector<Variant> properties;
     for (auto* pending : reading) properties.push_back(finish(call, bus, pending, &status));
     Variant secrets = fetching ? finish(call, bus, fetching, &status) : nullptr;
@@ -601,8 +603,8 @@ class SecretServiceStore : public Store {
     return call.fail(error.get());
   }
 
-  // The reply of an OpenSession call begun with the encrypted algorithm,
-  // and the session's key agreed. A service that refuses the algorithm gets
+  // The reply of an OpenSession call begun with the encrypted algorithm. A
+  // service that refuses the algorithm gets
   // a plain session, logged, and *key is reset.
   Variant finishSession(Call& call, GDBusConnection* bus, Call::Pending* opening, std::unique_ptr<DHSession>* key,
                         OSStatus* status) {
@@ -625,17 +627,18 @@ class SecretServiceStore : public Store {
       if (*status == errSecSuccess) *status = call.fail(error.get());
       return nullptr;
     }
-    Variant output(g_variant_get_child_value(reply.get(), 0));
-    Variant peer(g_variant_get_variant(output.get()));
-    gsize length = 0;
-    const void* bytes = g_variant_is_of_type(peer.get(), G_VARIANT_TYPE_BYTESTRING)
-                            ? g_variant_get_fixed_array(peer.get(), &length, 1)
-                            : nullptr;
-    if (bytes == nullptr || !(*key)->agree(static_cast<const std::uint8_t*>(bytes), length)) {
-      if (*status == errSecSuccess) *status = errSecInternalComponent;
-      return nullptr;
-    }
     return reply;
+  }
+
+  // Agrees on the session's key with the service's public key, the output
+  // of OpenSession.
+  static bool agree(DHSession& key, GVariant* session) {
+    Variant output(g_variant_get_child_value(session, 0));
+    Variant peer(g_variant_get_variant(output.get()));
+    if (!g_variant_is_of_type(peer.get(), G_VARIANT_TYPE_BYTESTRING)) return false;
+    gsize length = 0;
+    const void* bytes = g_variant_get_fixed_array(peer.get(), &length, 1);
+    return key.agree(static_cast<const std::uint8_t*>(bytes), length);
   }
 
   void logPlainSession() const {
