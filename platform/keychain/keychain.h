@@ -41,10 +41,10 @@
 // lower-case hex text. The item label is kSecAttrLabel (by default the
 // server or the service); the secret is the password bytes, the
 // certificate's DER or the key's DER. Every secret read or written crosses
-// the bus inside libsecret's encrypted session
-// ("dh-ietf1024-sha256-aes128-cbc-pkcs7"); only a service that refuses it
-// gets a "plain" session, and the store then logs one error line (subsystem
-// "com.korvaneapp.v3.keychain", category "SecretService").
+// the bus encrypted, in a "dh-ietf1024-sha256-aes128-cbc-pkcs7" session
+// (the store's own for reads, libsecret's for writes); only a service that
+// refuses it gets a "plain" session, and the store then logs an error line
+// (subsystem "com.korvaneapp.v3.keychain", category "SecretService").
 #pragma once
 
 #include <cstdint>
