@@ -20,3 +20,8 @@ KCKeychainItem::KCKeychainItem(const Dictionary& dictionary)
         std::string_view(reinterpret_cast<const char*>(_passwordData->data()), _passwordData->size()));
   }
 }
+
+KCKeychainItem::~KCKeychainItem() {
+  if (_password) wipe(*_password);
+  if (_passwordData) wipe(*_passwordData);
+}

@@ -12,6 +12,12 @@
 class KCKeychainItem {
  public:
   explicit KCKeychainItem(const keychain::Dictionary& dictionary);
+  // The password and its data are wiped, not just freed.
+  ~KCKeychainItem();
+  KCKeychainItem(const KCKeychainItem&) = default;
+  KCKeychainItem(KCKeychainItem&&) = default;
+  KCKeychainItem& operator=(const KCKeychainItem&) = default;
+  KCKeychainItem& operator=(KCKeychainItem&&) = default;
 
   const std::optional<std::string>& accessGroup() const { return _accessGroup; }
   const std::optional<std::string>& label() const { return _label; }

@@ -21,24 +21,29 @@ bool contains(const std::string& lowercasedText, const char* needle) {
 
 bool equalIgnoringCase(const std::string& a, const std::string& b) { return lowercased(a) == lowercased(b); }
 
-// The svn+ssh URL of a host, only when the host is all the URL holds: a host
-// with a port, path, query or other URL syntax in it could otherwise name a
-// different server than the one ssh connects to.
+// The svn+ssh URL of a host, which may carry a port (svn hands ssh
+// "host:2222" for svn+ssh://host:2222/...; an IPv6 literal comes in
+// brackets). Anything else (a path, query or other URL syntax, or a host the
+// parser rewrote) is refused: it could name a different server than the one
+// ssh connects to.
 std::optional<url::URL> repositoryURL(const std::string& host) {
   auto url = url::URL::parse("svn+ssh://" + host);
   if (!url || !url->host || url->host->empty()) return std::nullopt;
-  if (url->user || url->port != -1 || !url->path->empty() || url->query || url->fragment) return std::nullopt;
-  if (!equalIgnoringCase(*url->host, host) && !equalIgnoringCase("[" + *url->host + "]", host)) return std::nullopt;
+  if (url->user || !url->path->empty() || url->query || url->fragment) return std::nullopt;
+  std::string port;
+  if (url->port != -1) port.append(":").append(std::to_string(url->port));
+  std::string bracketed;
+  bracketed.append("[").append(*url->host).append("]").append(port);
+  if (!equalIgnoringCase(*url->host + port, host) && !equalIgnoringCase(bracketed, host)) return std::nullopt;
   return url;
 }
 
 KRVAskpassAnswer answerPassword(const std::optional<std::vector<std::string>>& parentArguments) {
-  const KRVAskpassAnswer unanswerable{1, ""};
-  if (!parentArguments) return unanswerable;
+  if (!parentArguments) return {1, ""};
   const auto& arguments = *parentArguments;
   auto svnserve = std::find(arguments.begin(), arguments.end(), "svnserve");
   // Without an argument before "svnserve" there is no host to ask for.
-  if (svnserve == arguments.end() || svnserve == arguments.begin()) return unanswerable;
+  if (svnserve == arguments.end() || svnserve == arguments.begin()) return {1, ""};
   const std::string& hostSpecification = *(svnserve - 1);
 
   std::optional<std::string> account;
@@ -48,16 +53,18 @@ KRVAskpassAnswer answerPassword(const std::optional<std::vector<std::string>>& p
     host = hostSpecification.substr(hostSpecification.rfind('@') + 1);
   }
   auto url = repositoryURL(host);
-  if (!url) return unanswerable;
+  if (!url) return {1, ""};
 
   auto query = KCKeychain::searchQueryForSSH(*url, account, std::string(KRVSharedItemsAccessGroup));
   KCError error;
   auto item = KCKeychain::keychainItemForQuery(query, &error);
-  if (!item) return unanswerable;
+  if (!item) return {1, ""};
   return {0, item->password().value_or("")};
 }
 
 }  // namespace
+
+KRVAskpassAnswer::~KRVAskpassAnswer() { keychain::wipe(output); }
 
 KRVAskpassAnswer KRVAnswerPrompt(const std::string& prompt,
                                  const std::optional<std::vector<std::string>>& parentArguments) {

@@ -9,17 +9,28 @@
 // - A password request that cannot be served has status 1 and no output:
 //   no parent arguments, no "svnserve" among them or nothing before it, a
 //   host that does not make a plain svn+ssh URL of its own, or a failed
-//   keychain lookup. Everything else has status 0.
+//   keychain lookup. Everything else has status 0. The host may carry a
+//   port ("host:2222"); the item is looked up for the host alone.
 // - It reads the keychain through KCKeychain; nothing else.
 #pragma once
 
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 struct KRVAskpassAnswer {
   int status = 0;
   std::string output;  // the bytes to write to standard output
+
+  KRVAskpassAnswer() = default;
+  KRVAskpassAnswer(int status, std::string output) : status(status), output(std::move(output)) {}
+  KRVAskpassAnswer(const KRVAskpassAnswer&) = delete;
+  KRVAskpassAnswer& operator=(const KRVAskpassAnswer&) = delete;
+  KRVAskpassAnswer(KRVAskpassAnswer&&) = default;
+  KRVAskpassAnswer& operator=(KRVAskpassAnswer&&) = default;
+  // The output may be a password: it is wiped, not just freed.
+  ~KRVAskpassAnswer();
 };
 
 KRVAskpassAnswer KRVAnswerPrompt(const std::string& prompt,

@@ -72,7 +72,9 @@ bool KRVProcessInfo::_parseArgs() {
     NSLog("unterminated executable path");
     return false;
   }
-  _executablePath = text::decodeDefaultCString(block.substr(sizeof argc, pathEnd - sizeof argc));
+  // An empty path is one the system would not show (see process::sysctl).
+  if (pathEnd > sizeof argc)
+    _executablePath = text::decodeDefaultCString(block.substr(sizeof argc, pathEnd - sizeof argc));
 
   auto position = block.find_first_not_of('\0', pathEnd);
   if (position == std::string_view::npos) {

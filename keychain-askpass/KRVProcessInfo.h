@@ -8,6 +8,9 @@
 //   the process asked for and its argument block splits cleanly; otherwise
 //   none. Each failure to read or split the block logs one NSLog line; a
 //   process that does not exist logs nothing.
+// - The executable path is absent when the block holds none (the system
+//   hides the executable of a process that is not dumpable); the arguments
+//   are read all the same.
 // - The description is a snapshot; only the executable path can be changed.
 // - Single-threaded; the sysctl used can be replaced (tests hand in one that
 //   serves made-up blocks).

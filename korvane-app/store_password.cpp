@@ -2,10 +2,13 @@
 // standard input as the internet password of URL and ACCOUNT in the shared
 // access group, as the Korvane application stores svn+ssh passwords. The
 // password is never taken from the command line, where other users could
-// read it; one final line feed is dropped, as `echo` adds it.
+// read it; one final line feed is dropped, as `echo` adds it. The host is
+// stored in lower case, as svn hands it to ssh.
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <iostream>
 #include <iterator>
@@ -49,9 +52,16 @@ int storePassword(const CommandArguments& args) {
     std::fprintf(stderr, "korvane-app: \"%s\" is not a URL with a host\n", args[0].c_str());
     return 2;
   }
+  // svn lower-cases the host of an svn+ssh URL before it hands it to ssh,
+  // and the askpass tool looks up the host as ssh got it.
+  std::transform(url->host->begin(), url->host->end(), url->host->begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  std::string password = readPassword();
   KCError error;
-  if (!KCKeychain::addOrUpdateInternetItem(std::nullopt, *url, args[1], readPassword(),
-                                           std::string(KRVSharedItemsAccessGroup), &error)) {
+  bool stored = KCKeychain::addOrUpdateInternetItem(std::nullopt, *url, args[1], password,
+                                                    std::string(KRVSharedItemsAccessGroup), &error);
+  keychain::wipe(password);
+  if (!stored) {
     std::fprintf(stderr, "korvane-app: %s %s (%lld)\n", error.localizedFailure.value_or("").c_str(),
                  error.localizedFailureReason.value_or("").c_str(), static_cast<long long>(error.code));
     return 1;

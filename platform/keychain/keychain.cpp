@@ -1,5 +1,7 @@
 #include "platform/keychain/keychain.h"
 
+#include <string.h>
+
 #include <algorithm>
 #include <array>
 #include <map>
@@ -7,8 +9,29 @@
 
 namespace keychain {
 
+void wipe(Data& secret) {
+  if (secret.capacity() != 0) explicit_bzero(secret.data(), secret.capacity());
+}
+
+void wipe(std::string& secret) { explicit_bzero(secret.data(), secret.capacity()); }
+
+namespace {
+
+void wipeValue(Value& value) {
+  if (auto* data = std::get_if<Data>(&value)) wipe(*data);
+  if (auto* text = std::get_if<std::string>(&value)) wipe(*text);
+}
+
+}  // namespace
+
 Dictionary::Dictionary(std::initializer_list<std::pair<std::string, Value>> entries) {
   for (const auto& [key, value] : entries) set(key, value);
+}
+
+Dictionary::~Dictionary() {
+  for (auto& entry : entries_) {
+    if (entry.first == kSecValueData) wipeValue(entry.second);
+  }
 }
 
 void Dictionary::set(const std::string& key, std::optional<Value> value) {
@@ -18,6 +41,7 @@ void Dictionary::set(const std::string& key, std::optional<Value> value) {
   }
   for (auto& entry : entries_) {
     if (entry.first == key) {
+      if (key == kSecValueData) wipeValue(entry.second);
       entry.second = std::move(*value);
       return;
     }
@@ -26,6 +50,9 @@ void Dictionary::set(const std::string& key, std::optional<Value> value) {
 }
 
 void Dictionary::remove(const std::string& key) {
+  for (auto& entry : entries_) {
+    if (entry.first == key && key == kSecValueData) wipeValue(entry.second);
+  }
   std::erase_if(entries_, [&](const auto& entry) { return entry.first == key; });
 }
 

@@ -40,9 +40,11 @@
 // kSecAttrKeyType, kSecAttrKeyClass). Byte-valued attributes are stored as
 // lower-case hex text. The item label is kSecAttrLabel (by default the
 // server or the service); the secret is the password bytes, the
-// certificate's DER or the key's DER. Reads use a
-// "plain" Secret Service session (the secret crosses only the user's own
-// session bus); writes go through libsecret's encrypted session.
+// certificate's DER or the key's DER. Every secret read or written crosses
+// the bus encrypted, in a "dh-ietf1024-sha256-aes128-cbc-pkcs7" session
+// (the store's own for reads, libsecret's for writes); only a service that
+// refuses it gets a "plain" session, and the store then logs an error line
+// (subsystem "com.korvaneapp.v3.keychain", category "SecretService").
 #pragma once
 
 #include <cstdint>
@@ -61,10 +63,23 @@ using Data = std::vector<std::uint8_t>;
 // number such as kSecAttrKeySizeInBits as an integer.
 using Value = std::variant<bool, std::string, Data, std::int64_t>;
 
+// Overwrites the whole buffer of a secret (capacity, not just size, as a
+// moved-from short string keeps its bytes inline), so that freed memory does
+// not hold it.
+void wipe(Data& secret);
+void wipe(std::string& secret);
+
 class Dictionary {
  public:
   Dictionary() = default;
   Dictionary(std::initializer_list<std::pair<std::string, Value>> entries);
+  // The kSecValueData value is wiped when it is replaced, removed or
+  // destroyed.
+  ~Dictionary();
+  Dictionary(const Dictionary&) = default;
+  Dictionary(Dictionary&&) = default;
+  Dictionary& operator=(const Dictionary&) = default;
+  Dictionary& operator=(Dictionary&&) = default;
   // Sets key to value in place, or appends it; none removes the key.
   void set(const std::string& key, std::optional<Value> value);
   void remove(const std::string& key);

@@ -11,7 +11,9 @@
 #include <memory>
 #include <vector>
 
+#include "platform/keychain/dhsession.h"
 #include "platform/keychain/keychain.h"
+#include "platform/log/log.h"
 
 namespace keychain {
 namespace {
@@ -363,16 +365,46 @@ Dictionary itemDictionary(const Kind& kind, GVariant* reply) {
   return dictionary;
 }
 
-// The secret of one item from a GetSecrets reply (plain session).
-std::optional<Data> secretFor(GVariant* reply, const std::string& path) {
+// The secret of one item from a GetSecrets reply: decrypted with the
+// session's key, or as sent over a plain session (no key).
+std::optional<Data> secretFor(const DHSession* key, GVariant* reply, const std::string& path) {
   Variant secrets(g_variant_get_child_value(reply, 0));
   Variant secret(g_variant_lookup_value(secrets.get(), path.c_str(), G_VARIANT_TYPE("(oayays)")));
   if (!secret) return std::nullopt;
+  Variant parameters(g_variant_get_child_value(secret.get(), 1));
   Variant value(g_variant_get_child_value(secret.get(), 2));
+  gsize ivLength = 0;
   gsize length = 0;
+  auto* iv = static_cast<const std::uint8_t*>(g_variant_get_fixed_array(parameters.get(), &ivLength, 1));
   auto* bytes = static_cast<const std::uint8_t*>(g_variant_get_fixed_array(value.get(), &length, 1));
+  if (key != nullptr) return key->decrypt(iv, ivLength, bytes, length);
   return Data(bytes, bytes + length);
 }
+
+GVariant* byteArray(const Data& data) {
+  return g_variant_new_fixed_array(G_VARIANT_TYPE_BYTE, data.data(), data.size(), 1);
+}
+
+// Closes an open session (the reply of OpenSession) when it goes, without
+// waiting for the answer. The service would close it only when this
+// connection goes, and a process that reads again must not pile them up.
+class SessionCloser {
+ public:
+  SessionCloser(GDBusConnection* bus, GVariant* session) : bus_(bus), session_(session) {}
+  ~SessionCloser() {
+    if (session_ == nullptr) return;
+    const char* path = nullptr;
+    g_variant_get_child(session_, 1, "&o", &path);
+    g_dbus_connection_call(bus_, kBusName, path, "org.freedesktop.Secret.Session", "Close", nullptr, nullptr,
+                           G_DBUS_CALL_FLAGS_NONE, -1, nullptr, nullptr, nullptr);
+  }
+  SessionCloser(const SessionCloser&) = delete;
+  SessionCloser& operator=(const SessionCloser&) = delete;
+
+ private:
+  GDBusConnection* bus_;
+  GVariant* session_;
+};
 
 class SecretServiceStore : public Store {
  public:
@@ -382,11 +414,10 @@ class SecretServiceStore : public Store {
   SecretServiceStore& operator=(const SecretServiceStore&) = delete;
 
   // Reads talk to the Secret Service's D-Bus interface directly rather than
-  // through libsecret's proxies: the search and the session are opened side
-  // by side, then the items' properties and secrets are fetched side by
-  // side, which saves several round trips on every password ssh asks for.
-  // The session uses the "plain" algorithm: the secret crosses only the
-  // user's own session bus, to which only the user's processes connect.
+  // through libsecret's proxies: the search and the encrypted session are
+  // opened side by side, then the items' properties and secrets are fetched
+  // side by side, which saves several round trips on every password ssh
+  // asks for. A capture of the bus holds only the secrets' ciphertext.
   OSStatus copyMatching(const Dictionary& query, std::vector<Dictionary>* result) override {
     const Kind* kind = kindOf(query);
     if (kind == nullptr) return errSecParam;
@@ -399,16 +430,20 @@ class SecretServiceStore : public Store {
 
     Table attributes = attributesOf(*kind, query);
     put(attributes.get(), "xdg:schema", kind->schema.name);
+    std::unique_ptr<DHSession> key;
+    if (withData && !(key = DHSession::make())) return errSecInternalComponent;
     auto* searching = begin(call, bus, kServicePath, kServiceInterface, "SearchItems",
                             g_variant_new("(@a{ss})", stringDictionary(attributes.get())), "(aoao)");
     Call::Pending* opening = nullptr;
     if (withData) {
       opening = begin(call, bus, kServicePath, kServiceInterface, "OpenSession",
-                      g_variant_new("(s@v)", "plain", g_variant_new_variant(g_variant_new_string(""))), "(vo)");
+                      g_variant_new("(s@v)", kEncryptedAlgorithm, g_variant_new_variant(byteArray(key->publicKey()))),
+                      "(vo)");
     }
     OSStatus status = errSecSuccess;
     Variant found = finish(call, bus, searching, &status);
-    Variant session = opening ? finish(call, bus, opening, &status) : nullptr;
+    Variant session = opening ? finishSession(call, bus, opening, &key, &status) : nullptr;
+    SessionCloser closer(bus, session.get());
     if (status != errSecSuccess) return status;
 
     std::vector<std::string> unlocked = objectPaths(found.get(), 0);
@@ -431,6 +466,8 @@ class SecretServiceStore : public Store {
       fetching = begin(call, bus, kServicePath, kServiceInterface, "GetSecrets",
                        g_variant_new("(@aoo)", objectPathArray(candidates), sessionPath), "(a{o(oayays)})");
     }
+    // The key is worked out while the service answers.
+    if (key && !agree(*key, session.get())) status = errSecInternalComponent;
     std::vector<Variant> properties;
     for (auto* pending : reading) properties.push_back(finish(call, bus, pending, &status));
     Variant secrets = fetching ? finish(call, bus, fetching, &status) : nullptr;
@@ -441,7 +478,7 @@ class SecretServiceStore : public Store {
       auto dictionary = itemDictionary(*kind, properties[i].get());
       if (label && dictionary.text(kSecAttrLabel) != label) continue;
       if (withData) {
-        auto secret = secretFor(secrets.get(), candidates[i]);
+        auto secret = secretFor(key.get(), secrets.get(), candidates[i]);
         if (!secret) continue;
         dictionary.set(kSecValueData, std::move(*secret));
       }
@@ -472,6 +509,7 @@ class SecretServiceStore : public Store {
     auto data = attributes.data(kSecValueData).value_or(Data{});
     std::unique_ptr<SecretValue, ValueUnref> secret(secret_value_new(
         reinterpret_cast<const gchar*>(data.data()), static_cast<gssize>(data.size()), kind->contentType));
+    wipe(data);  // libsecret keeps its own copy in secure memory
     auto label = attributes.text(kSecAttrLabel).value_or(attributes.text(*kind->defaultLabel).value_or(""));
     auto done = call.wait([&](GCancellable* cancellable, GAsyncReadyCallback callback, gpointer slot) {
       secret_service_store(service, &kind->schema, wanted.get(), SECRET_COLLECTION_DEFAULT, label.c_str(),
@@ -565,19 +603,65 @@ class SecretServiceStore : public Store {
     return call.fail(error.get());
   }
 
+  // The reply of an OpenSession call begun with the encrypted algorithm. A
+  // service that refuses the algorithm gets
+  // a plain session, logged, and *key is reset.
+  Variant finishSession(Call& call, GDBusConnection* bus, Call::Pending* opening, std::unique_ptr<DHSession>* key,
+                        OSStatus* status) {
+    auto done = call.finish(opening);
+    if (!done) {
+      if (*status == errSecSuccess) *status = errSecNotAvailable;
+      return nullptr;
+    }
+    GError* raw = nullptr;
+    Variant reply(g_dbus_connection_call_finish(bus, done.get(), &raw));
+    Error error(raw);
+    if (!reply && g_error_matches(error.get(), G_DBUS_ERROR, G_DBUS_ERROR_NOT_SUPPORTED)) {
+      logPlainSession();
+      key->reset();
+      auto* plain = begin(call, bus, kServicePath, kServiceInterface, "OpenSession",
+                          g_variant_new("(s@v)", "plain", g_variant_new_variant(g_variant_new_string(""))), "(vo)");
+      return finish(call, bus, plain, status);
+    }
+    if (!reply) {
+      if (*status == errSecSuccess) *status = call.fail(error.get());
+      return nullptr;
+    }
+    return reply;
+  }
+
+  // Agrees on the session's key with the service's public key, the output
+  // of OpenSession.
+  static bool agree(DHSession& key, GVariant* session) {
+    Variant output(g_variant_get_child_value(session, 0));
+    Variant peer(g_variant_get_variant(output.get()));
+    if (!g_variant_is_of_type(peer.get(), G_VARIANT_TYPE_BYTESTRING)) return false;
+    gsize length = 0;
+    const void* bytes = g_variant_get_fixed_array(peer.get(), &length, 1);
+    return key.agree(static_cast<const std::uint8_t*>(bytes), length);
+  }
+
+  void logPlainSession() const {
+    log_.error("the Secret Service refused an encrypted session; secrets cross the session bus unencrypted");
+  }
+
+  // libsecret's service with its session open: libsecret negotiates the
+  // encrypted session and falls back to "plain" only when the service
+  // refuses it.
   OSStatus connect(Call& call, SecretService** service) {
     if (service_) {
       *service = service_.get();
       return errSecSuccess;
     }
     auto done = call.wait([](GCancellable* cancellable, GAsyncReadyCallback callback, gpointer slot) {
-      secret_service_get(SECRET_SERVICE_NONE, cancellable, callback, slot);
+      secret_service_get(SECRET_SERVICE_OPEN_SESSION, cancellable, callback, slot);
     });
     if (!done) return errSecNotAvailable;
     GError* error = nullptr;
     SecretService* got = secret_service_get_finish(done.get(), &error);
     if (got == nullptr) return failWith(call, error);
     service_.reset(got);
+    if (g_strcmp0(secret_service_get_session_algorithms(got), "plain") == 0) logPlainSession();
     *service = got;
     return errSecSuccess;
   }
@@ -657,6 +741,7 @@ class SecretServiceStore : public Store {
     if (auto data = changes.data(kSecValueData)) {
       std::unique_ptr<SecretValue, ValueUnref> secret(secret_value_new(
           reinterpret_cast<const gchar*>(data->data()), static_cast<gssize>(data->size()), kind.contentType));
+      wipe(*data);
       auto stored = call.wait([&](GCancellable* cancellable, GAsyncReadyCallback callback, gpointer slot) {
         secret_item_set_secret(item, secret.get(), cancellable, callback, slot);
       });
@@ -669,6 +754,7 @@ class SecretServiceStore : public Store {
   GMainContext* context_;
   Ref<GDBusConnection> bus_;
   Ref<SecretService> service_;
+  oslog::Logger log_{"com.korvaneapp.v3.keychain", "SecretService"};
 };
 
 }  // namespace

@@ -134,7 +134,10 @@ std::optional<std::vector<foundation::FileURL>> resultOrError(std::vector<founda
 std::optional<std::vector<foundation::FileURL>> LSCopyApplicationURLsForBundleIdentifier(
     const std::string& bundleIdentifier, std::string* error) {
   const std::string wantedID = bundleIdentifier + ".desktop";
-  auto found = findEntries([&](const std::string& id) { return id == wantedID; }, [](const std::string&) { return true; });
+  // The empty identifier would name a hidden file called ".desktop".
+  std::vector<foundation::FileURL> found;
+  if (!bundleIdentifier.empty())
+    found = findEntries([&](const std::string& id) { return id == wantedID; }, [](const std::string&) { return true; });
   return resultOrError(std::move(found), "no application has the identifier \"" + bundleIdentifier + "\"", error);
 }
 

@@ -33,7 +33,7 @@ namespace launchservices {
 
 // Entries whose desktop-file ID is bundleIdentifier + ".desktop", highest
 // precedence first (within a folder, by relative path); nullopt and an error
-// text when none.
+// text when none (always for an empty identifier).
 std::optional<std::vector<foundation::FileURL>> LSCopyApplicationURLsForBundleIdentifier(
     const std::string& bundleIdentifier, std::string* error = nullptr);
 

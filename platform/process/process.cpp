@@ -88,9 +88,12 @@ int processArguments(pid_t pid, void* oldp, std::size_t* oldlenp) {
 
 std::optional<std::string> argumentBlock(pid_t pid) {
   if (!readRecord(pid)) return std::nullopt;
+  // A process that is not dumpable, or runs a file its reader may not read,
+  // hides its executable from other processes of the user; its arguments
+  // stay readable, so the path is left empty rather than failing.
   char exe[PATH_MAX];
   auto exeLength = readlink(procPath(pid, "exe").c_str(), exe, sizeof exe);
-  if (exeLength < 0) return std::nullopt;
+  if (exeLength < 0) exeLength = 0;
   auto cmdline = readWhole(procPath(pid, "cmdline"));
   if (!cmdline) return std::nullopt;
 

@@ -11,7 +11,9 @@
 //   {CTL_KERN, KERN_PROCARGS2, pid}: the argument block. With oldp == nullptr
 //     the call only reports the block's size in *oldlenp; otherwise it copies
 //     up to *oldlenp bytes and stores the number copied. A process that is
-//     gone, or whose /proc entry cannot be read, fails (-1, errno set).
+//     gone, or whose arguments cannot be read, fails (-1, errno set); one
+//     whose executable cannot be read (not dumpable, or an execute-only
+//     file) gives an empty executable path.
 // - Argument block layout (offsets in bytes): 0: argc as int32 in the
 //   machine's byte order; 4: executable path, NUL-terminated; NUL padding to
 //   the next multiple of the word size; then the argc arguments, each

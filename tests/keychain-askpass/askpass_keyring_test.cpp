@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <sys/wait.h>
 
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,14 @@ RunResult askpass(const Args& parentArgs, const std::string& prompt,
 }
 
 Args sshArgs(const std::string& host) { return {"ssh", "-q", "--", host, "svnserve", "-t"}; }
+
+// The command run as root without any capability, so that /proc grants it
+// what it grants an unprivileged user: another process's executable only
+// when that process is dumpable and holds no more capabilities.
+Args withoutCapabilities(Args command) {
+  command.insert(command.begin(), {"setpriv", "--inh-caps=-all", "--bounding-set=-all"});
+  return command;
+}
 
 void secretToolStore(const std::string& server, const std::string& account, const std::string& password) {
   auto result = run({"secret-tool", "store", "--label=L", "xdg:schema", "com.korvaneapp.keychain.InternetPassword",
@@ -78,6 +87,61 @@ TEST(KeychainAskpassKeyring, HostSpecificationForms) {
   auto anyAccount = askpass({"ssh", "chost", "svnserve", "-t"}, "password:");
   EXPECT_EQ(anyAccount.status, 0);
   EXPECT_EQ(anyAccount.out, "pass-a");
+}
+
+// svn hands ssh "host:port" for a repository on another port, and a host in
+// lower case; a hardened parent hides its executable but not its arguments.
+TEST(KeychainAskpassKeyring, PortsCapitalsAndAHiddenParentExecutableAreAnswered) {
+  secretToolStore("porthost", "svnuser", "port-pass");
+  auto port = askpass(sshArgs("svnuser@porthost:2222"), "password:");
+  EXPECT_EQ(port.status, 0) << port.err;
+  EXPECT_EQ(port.out, "port-pass");
+  secretToolStore("::1", "svnuser", "v6-pass");
+  EXPECT_EQ(askpass(sshArgs("svnuser@[::1]:2222"), "password:").out, "v6-pass");
+  EXPECT_EQ(askpass(sshArgs("svnuser@porthost:2222/x"), "password:").status, 1);
+
+  storePassword("svn+ssh://CapsHost:2222/repos", "svnuser", "caps-pass");
+  auto caps = askpass(sshArgs("svnuser@capshost"), "password:");
+  EXPECT_EQ(caps.status, 0) << caps.err;
+  EXPECT_EQ(caps.out, "caps-pass");
+
+  // Without capabilities the tool cannot read a non-dumpable parent's
+  // executable, as any unprivileged user's askpass cannot.
+  Args argv = withoutCapabilities({bin("krv-askpass-parent")});
+  for (const auto& a : sshArgs("svnuser@porthost")) argv.push_back(a);
+  argv.insert(argv.end(), {"--", bin("keychain-askpass"), "password:"});
+  auto hidden = run(argv, {{"KRV_PARENT_STUB_NOT_DUMPABLE", "1"}});
+  EXPECT_EQ(hidden.status, 0) << hidden.err;
+  EXPECT_EQ(hidden.out, "port-pass");
+}
+
+// What any process on the session bus could record while the tool answers:
+// the raw messages, as `dbus-monitor --binary` writes them.
+TEST(KeychainAskpassKeyring, BusCaptureHoldsNoSecret) {
+  const std::string secret = "bus-capture-secret-7311";
+  secretToolStore("capturehost", "svnuser", secret);
+  testsupport::TempDir dir;
+  std::string capture = dir / "bus.pcap";
+  auto monitor = run({"sh", "-c", "dbus-monitor --session --binary >'" + capture + "' 2>/dev/null & echo $!"});
+  pid_t monitorPid = std::stoi(monitor.out);
+  // A marker call shows that the monitor records (and has written out) all
+  // that came before it.
+  auto mark = [&](const std::string& marker) {
+    run({"gdbus", "call", "--session", "-d", "org.freedesktop.secrets", "-o", "/org/freedesktop/secrets", "-m",
+         "org.freedesktop.Secret.Service.ReadAlias", marker});
+    return testsupport::waitFor([&] { return testsupport::readFile(capture).find(marker) != std::string::npos; },
+                                std::chrono::seconds(10));
+  };
+  EXPECT_TRUE(mark("krvcapturestart"));
+  auto result = askpass(sshArgs("svnuser@capturehost"), "password:");
+  EXPECT_TRUE(mark("krvcaptureend"));
+  kill(monitorPid, SIGTERM);
+  EXPECT_EQ(result.out, secret);
+
+  std::string recorded = testsupport::readFile(capture);
+  EXPECT_NE(recorded.find("GetSecrets"), std::string::npos) << "the capture missed the secret's transfer";
+  EXPECT_NE(recorded.find("dh-ietf1024-sha256-aes128-cbc-pkcs7"), std::string::npos);
+  EXPECT_EQ(recorded.find(secret), std::string::npos) << "the secret crossed the bus in clear";
 }
 
 TEST(KeychainAskpassKeyring, PromptsThatAreNotPasswordRequests) {
@@ -181,6 +245,40 @@ TEST(KeychainAskpassKeyring, SecretServiceThatDoesNotAnswerFailsInsteadOfHanging
   auto stored = run({"timeout", "20", bin("korvane-app"), "store-password", "svn+ssh://h", "u"}, bus.env(), "pw");
   EXPECT_EQ(stored.status, 1);
   EXPECT_NE(stored.err.find("(-25291)"), std::string::npos) << stored.err;
+}
+
+// While the tool waits for the keyring (stopped here), before any secret
+// has reached it, no core file may be written and another process of the
+// user may not look into it: reading /proc/<pid>/exe needs the same access
+// as ptrace. Tool and probe run without capabilities, as a user's would.
+TEST(KeychainAskpassKeyring, NotDumpableWhileItAnswers) {
+  PrivateBus bus;
+  ASSERT_NO_FATAL_FAILURE(bus.startKeyring());
+  ASSERT_EQ(kill(bus.keyring(), SIGSTOP), 0);
+  std::string command = "setpriv --inh-caps=-all --bounding-set=-all '" + bin("krv-askpass-parent") +
+                        "' ssh u@h svnserve -- '" + bin("keychain-askpass") + "' password: >/dev/null 2>&1 & echo $!";
+  pid_t parent = std::stoi(run({"sh", "-c", command}, bus.env()).out);
+  auto readable = [](pid_t pid) {
+    return run(withoutCapabilities({"readlink", "/proc/" + std::to_string(pid) + "/exe"})).status == 0;
+  };
+  pid_t tool = -1;
+  bool started = testsupport::waitFor(
+      [&] {
+        std::string children = testsupport::readFile("/proc/" + std::to_string(parent) + "/task/" +
+                                                     std::to_string(parent) + "/children");
+        if (children.empty()) return false;
+        tool = std::stoi(children);
+        auto exe = run({"readlink", "/proc/" + std::to_string(tool) + "/exe"}).out;
+        return exe.find("keychain-askpass") != std::string::npos;
+      },
+      std::chrono::seconds(3));
+  ASSERT_TRUE(started);
+  EXPECT_TRUE(readable(parent)) << "the probe itself must be able to succeed";
+  EXPECT_TRUE(testsupport::waitFor([&] { return !readable(tool); }, std::chrono::seconds(3)));
+  std::string limits = testsupport::readFile("/proc/" + std::to_string(tool) + "/limits");
+  EXPECT_TRUE(std::regex_search(limits, std::regex("Max core file size +0 +0 "))) << limits;
+  kill(tool, SIGKILL);
+  kill(parent, SIGKILL);
 }
 
 TEST(KeychainAskpassKeyring, NoSecretServiceOnTheBus) {

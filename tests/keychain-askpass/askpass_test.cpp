@@ -96,7 +96,8 @@ TEST_F(KRVAskpass, UnanswerablePasswordRequests) {
       Args{"ssh", "nobody@buildhost", "svnserve"},           // no such item
       Args{"ssh", "svnuser@", "svnserve"},                   // empty host
       Args{"ssh", "svnuser@build host", "svnserve"},         // not a URL
-      Args{"ssh", "svnuser@buildhost:22", "svnserve"},       // more than a host
+      Args{"ssh", "svnuser@buildhost:x", "svnserve"},        // not a port
+      Args{"ssh", "svnuser@buildhost:22:22", "svnserve"},
       Args{"ssh", "svnuser@buildhost/x", "svnserve"},
       Args{"ssh", "svnuser@buildhost#x", "svnserve"},
       Args{"ssh", "svnuser@buildhost%2fx", "svnserve"},

@@ -4,6 +4,9 @@
 // again with PARENT_ARGS as its whole argument list (so /proc shows, say,
 // "ssh -q -- svnuser@buildhost svnserve -t"), then starts CHILD as its own
 // child with the standard streams inherited, and exits with its status.
+// With KRV_PARENT_STUB_NOT_DUMPABLE set it makes itself non-dumpable first,
+// as hardened ssh builds do, which hides its executable from its child.
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -16,6 +19,7 @@
 namespace {
 
 constexpr char kChildVariable[] = "KRV_PARENT_STUB_CHILD";
+constexpr char kNotDumpableVariable[] = "KRV_PARENT_STUB_NOT_DUMPABLE";
 constexpr char kSeparator = '\x1f';
 
 int runChild(const std::string& joined) {
@@ -30,6 +34,8 @@ int runChild(const std::string& joined) {
   for (auto& part : parts) argv.push_back(part.data());
   argv.push_back(nullptr);
   unsetenv(kChildVariable);
+  if (std::getenv(kNotDumpableVariable) != nullptr && prctl(PR_SET_DUMPABLE, 0, 0, 0, 0) != 0) return 127;
+  unsetenv(kNotDumpableVariable);
   pid_t child = fork();
   if (child < 0) return 127;
   if (child == 0) {

@@ -116,6 +116,13 @@ TEST(KRVProcessInfo, ArgumentAreaEdges) {
   result = parse(undecodable);
   ASSERT_TRUE(result.info);
   EXPECT_EQ(result.info->arguments(), (Args{"a", "c"}));
+
+  // No path (the system hid it): the path is absent, the arguments are read.
+  FakeKernel hidden{block(2, "\0\0\0\0ssh\0svnserve\0"s)};
+  result = parse(hidden);
+  ASSERT_TRUE(result.info);
+  EXPECT_EQ(result.info->executablePath(), std::nullopt);
+  EXPECT_EQ(result.info->arguments(), (Args{"ssh", "svnserve"}));
 }
 
 TEST(KRVProcessInfo, MalformedBlocksFailWithOneLine) {
