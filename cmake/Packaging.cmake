@@ -40,13 +40,13 @@ set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_PACKAGE_NAME korvane-companions)
 set(CPACK_PACKAGE_CONTACT "Korvane developers <developers@korvaneapp.com>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Subversion badges and menus for Linux file managers")
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "Subversion badges and menus for Linux file managers
- The desktop companions of the Korvane Subversion client: a session-bus
- service that badges the files of registered working copies with their
- Subversion status and hands context-menu commands to the application,
- an ssh askpass helper that answers from the desktop keyring, and whereapp,
- which prints where an application is installed.")
+set(CPACK_PACKAGE_DESCRIPTION "The desktop companions of the Korvane Subversion client: a session-bus
+service that badges the files of registered working copies with their
+Subversion status and hands context-menu commands to the application,
+an ssh askpass helper that answers from the desktop keyring, and whereapp,
+which prints where an application is installed.")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_PACKAGE_SECTION vcs)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The icons go into the hicolor theme, and launchers find the korvane://
