@@ -64,20 +64,25 @@ bool writePNGAtomically(const graphics::BitmapImageRep& rep, const std::filesyst
 
 }  // namespace
 
-std::optional<InstalledEmblem> installEmblem(const graphics::Image& image, const std::string& identifier) {
+std::optional<InstalledEmblem> writeEmblem(const graphics::Image& image, const std::string& identifier,
+                                           const std::string& themeFolder) {
   if (!isPlainName(identifier)) return std::nullopt;
   const auto rep1x = representationOfWidth(image, 16);
   const auto rep2x = representationOfWidth(image, 32);
   if (!rep1x || !rep2x) return std::nullopt;
-  const auto data = dataHome();
-  if (!data) return std::nullopt;
-  const std::filesystem::path hicolor = std::filesystem::path(*data) / "icons" / "hicolor";
+  const std::filesystem::path theme(themeFolder);
   const std::string name = "emblem-korvane-" + identifier + ".png";
-  InstalledEmblem installed{(hicolor / "16x16" / "emblems" / name).string(),
-                            (hicolor / "16x16@2" / "emblems" / name).string()};
+  InstalledEmblem installed{(theme / "16x16" / "emblems" / name).string(),
+                            (theme / "16x16@2" / "emblems" / name).string()};
   if (!writePNGAtomically(*rep1x, installed.path1x) || !writePNGAtomically(*rep2x, installed.path2x))
     return std::nullopt;
   return installed;
+}
+
+std::optional<InstalledEmblem> installEmblem(const graphics::Image& image, const std::string& identifier) {
+  const auto data = dataHome();
+  if (!data) return std::nullopt;
+  return writeEmblem(image, identifier, *data + "/icons/hicolor");
 }
 
 }  // namespace emblems

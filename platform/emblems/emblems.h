@@ -8,6 +8,9 @@
 //   and its 32-pixel one to the same name under 16x16@2/emblems/
 //   ($XDG_DATA_HOME defaulting to $HOME/.local/share), creating the folders,
 //   and returns both paths.
+// - writeEmblem(image, identifier, themeFolder) writes the same two files
+//   under the icon theme folder given (16x16/emblems/... and
+//   16x16@2/emblems/...), for a build that installs the emblems system-wide.
 // - Each file is replaced atomically (written beside it, then renamed), so a
 //   reader never sees half a picture.
 // - Nothing is written and nothing returned when the identifier is not a
@@ -30,5 +33,7 @@ struct InstalledEmblem {
 };
 
 std::optional<InstalledEmblem> installEmblem(const graphics::Image& image, const std::string& identifier);
+std::optional<InstalledEmblem> writeEmblem(const graphics::Image& image, const std::string& identifier,
+                                           const std::string& themeFolder);
 
 }  // namespace emblems

@@ -20,12 +20,13 @@ const std::string kID = "5A0B2C4D-6E8F-4A1B-9C3D-5E7F9A1B3C5D";
 class DesktopEntry : public ::testing::Test {
  protected:
   void SetUp() override {
-    for (const char* name : {"XDG_DATA_HOME", "XDG_DATA_DIRS", "HOME"}) {
+    for (const char* name : {"XDG_DATA_HOME", "XDG_DATA_DIRS", "XDG_CONFIG_HOME", "HOME"}) {
       const char* value = std::getenv(name);
       saved_.emplace_back(name, value ? std::optional<std::string>(value) : std::nullopt);
     }
     setenv("XDG_DATA_HOME", (dir / "data").c_str(), 1);
     setenv("XDG_DATA_DIRS", (dir / "system").c_str(), 1);
+    setenv("XDG_CONFIG_HOME", (dir / "config").c_str(), 1);
     setenv("HOME", (dir / "home").c_str(), 1);
   }
   void TearDown() override {
@@ -74,12 +75,12 @@ TEST_F(DesktopEntry, InstallsTheHandlerOfKorvaneURLsUnderTheApplicationsIdentifi
   EXPECT_EQ(install(program), entry + "\n");
   const std::string text = testsupport::readFile(entry);
   EXPECT_NE(text.find("[Desktop Entry]\nType=Application\n"), std::string::npos) << text;
-  EXPECT_NE(text.find("\nExec=\"" + program + "\" open-url %u\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("\nExec=" + program + " open-url %u\n"), std::string::npos) << text;
   EXPECT_NE(text.find("\nMimeType=x-scheme-handler/korvane;\n"), std::string::npos) << text;
   EXPECT_EQ(workspace::URLForApplicationWithBundleIdentifier("com.korvaneapp.v3")->path(), entry);
 
   install(program, {"--run"});
-  EXPECT_NE(testsupport::readFile(entry).find("\" open-url --run %u\n"), std::string::npos);
+  EXPECT_NE(testsupport::readFile(entry).find("korvane-app open-url --run %u\n"), std::string::npos);
   EXPECT_EQ(testsupport::run({program, "install-desktop-entry", "--now"}).status, 2);
 }
 
@@ -110,4 +111,29 @@ TEST_F(DesktopEntry, AProgramPathWithAwkwardCharactersStillLaunches) {
                                   *workspace::URLForApplicationWithBundleIdentifier("com.korvaneapp.v3"),
                                   {.activates = false}));
   EXPECT_EQ(logAfter(1), "id: " + kID + "\naction: commit\npath: /wc/odd\nactivate: no\n\n");
+}
+
+// The desktop's own launchers find the handler by the URL's scheme: GIO
+// (gio open, file managers) and xdg-open, which for an unknown desktop reads
+// mimeapps.list and mimeinfo.cache itself. The user's other defaults stay.
+TEST_F(DesktopEntry, TheDesktopsLaunchersOpenKorvaneURLsWithIt) {
+  testsupport::makeDirs(dir / "config");
+  testsupport::writeFile(dir / "config/mimeapps.list",
+                         "[Default Applications]\nx-scheme-handler/ftp=ftp-client.desktop\n");
+  install(testsupport::binDir() + "/korvane-app");
+  const std::string mimeapps = testsupport::readFile(dir / "config/mimeapps.list");
+  EXPECT_NE(mimeapps.find("x-scheme-handler/ftp=ftp-client.desktop\n"), std::string::npos) << mimeapps;
+  EXPECT_NE(mimeapps.find("x-scheme-handler/korvane=com.korvaneapp.v3.desktop;"), std::string::npos) << mimeapps;
+
+  writeCommand({"/wc/one"});
+  const std::string url = "korvane://finder-sync-command?id=" + kID;
+  const std::string report = "id: " + kID + "\naction: commit\npath: /wc/one\nactivate: no\n\n";
+  const auto gio = testsupport::run({"gio", "open", url});
+  ASSERT_EQ(gio.status, 0) << gio.err;
+  EXPECT_EQ(logAfter(1), report);
+  // xdg-open asks for scheme handlers only when a display is named; nothing
+  // here connects to it.
+  const auto xdg = testsupport::run({"xdg-open", url}, {{"XDG_CURRENT_DESKTOP", ""}, {"DISPLAY", ":0"}});
+  ASSERT_EQ(xdg.status, 0) << xdg.err;
+  EXPECT_EQ(logAfter(2), report + report);
 }

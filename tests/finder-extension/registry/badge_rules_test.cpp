@@ -144,7 +144,10 @@ TEST(BadgeRulesTest, RandomTreesMatchTheDefinitionInAnyOrder) {
     for (int i = 0; i < items; ++i) {
       std::string path = "/wc";
       int depth = 1 + static_cast<int>(random() % 4);
-      for (int d = 0; d < depth; ++d) path += "/" + std::string(1, static_cast<char>('a' + random() % 3));
+      for (int d = 0; d < depth; ++d) {
+        path += '/';
+        path += static_cast<char>('a' + random() % 3);
+      }
       map[path] = badges[random() % badges.size()];
     }
     if (random() % 2 == 0) map["/wc"] = badges[random() % badges.size()];

@@ -124,3 +124,13 @@ TEST(Emblems, FailsWhenTheFolderCannotBeMade) {
   Env env((dir / "file").c_str(), nullptr);
   EXPECT_FALSE(emblems::installEmblem(*badgeImage(1), "unversioned"));
 }
+
+TEST(Emblems, WritesIntoAGivenThemeFolderWhateverTheEnvironment) {
+  TempDir dir;
+  Env env(nullptr, nullptr);
+  const auto written = emblems::writeEmblem(*badgeImage(30), "added", dir / "share/icons/hicolor");
+  ASSERT_TRUE(written);
+  EXPECT_EQ(written->path1x, dir / "share/icons/hicolor/16x16/emblems/emblem-korvane-added.png");
+  EXPECT_EQ(pngSize(written->path2x), std::make_pair(32u, 32u));
+  EXPECT_FALSE(emblems::writeEmblem(*badgeImage(30), "../added", dir / "share/icons/hicolor"));
+}
