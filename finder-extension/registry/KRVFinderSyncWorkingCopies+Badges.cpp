@@ -18,6 +18,23 @@ namespace {
 // How long one scan of a root answers every request for it.
 constexpr std::chrono::duration<double> kStatusCacheLifetime(2.0);
 
+// The bytes of a path for a log line: invalid UTF-8 shown as \xNN.
+std::string printable(const std::string& path) {
+  if (text::decodeUTF8(path)) return path;
+  std::string shown;
+  for (unsigned char c : path) {
+    if (c < 0x80) {
+      shown.push_back(static_cast<char>(c));
+      continue;
+    }
+    static const char kHex[] = "0123456789ABCDEF";
+    shown += "\\x";
+    shown.push_back(kHex[c >> 4]);
+    shown.push_back(kHex[c & 0xF]);
+  }
+  return shown;
+}
+
 bool stillExists(const std::string& path) {
   struct stat st;
   return lstat(path.c_str(), &st) == 0;
@@ -149,6 +166,11 @@ KRVFinderSyncWorkingCopies::Scan KRVFinderSyncWorkingCopies::p_scanWorkingCopyRo
         // A later report of a path wins.
         if (auto badge = KRVBadgeForStatus(*status)) scan.items.insert_or_assign(path, std::move(*badge));
         return SVN_NO_ERROR;
+      },
+      [this](const std::string& path) {
+        // Once per name for the life of the process, not once per scan.
+        if (i_skippedNames.insert(path).second)
+          KRVFinderSyncLog().error("Skipped " + printable(path) + ": the name is not valid UTF-8");
       });
   if (err != nullptr && KRVFinderSyncLog().errorEnabled()) {
     // The message is the error's own text when it has one, else a generic

@@ -32,6 +32,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <unordered_map>
 #include <utility>
@@ -130,6 +131,7 @@ class KRVFinderSyncWorkingCopies : public std::enable_shared_from_this<KRVFinder
   std::map<std::string, std::int64_t> i_lastRequestedGenerations;  // guarded by i_stateLock
   std::shared_ptr<dispatch::Queue> i_statusQueue;
   std::unordered_map<std::string, StatusCacheEntry> i_statusCache;  // on i_statusQueue only
+  std::set<std::string> i_skippedNames;  // logged names that are not UTF-8; on i_statusQueue only
   mutable std::mutex _rootURLsDidChangeLock;
   RootURLsDidChange _rootURLsDidChange;  // guarded by _rootURLsDidChangeLock
   BadgesDidChange _badgesDidChange;      // guarded by _rootURLsDidChangeLock

@@ -3,6 +3,7 @@
 #include <svn_path.h>
 #include <svn_pools.h>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -12,11 +13,13 @@
 #include <cstdint>
 #include <cstring>
 #include <functional>
+#include <set>
 #include <string>
 #include <type_traits>
 #include <utility>
 #include <vector>
 
+#include "platform/text/text.h"
 #include "svn.h"
 
 namespace {
@@ -34,6 +37,10 @@ struct ScanBaton {
   std::string givenRoot;
   std::string pathBuffer;
   apr_pool_t* iterpool;
+  // For the walks around unreadable names: an item not to report again
+  // (canonical), and where to collect the folders a walk reports.
+  const char* skipPath = nullptr;
+  std::vector<std::string>* folders = nullptr;
 };
 
 // The pristine statuses of the old record only ever say none, normal or
@@ -84,6 +91,8 @@ void fillStatus2(svn_wc_status2_t& out, const svn_client_status_t& in, apr_pool_
 svn_error_t* reportItem(void* baton, const char* path, const svn_client_status_t* status, apr_pool_t*) {
   auto& scan = *static_cast<ScanBaton*>(baton);
   svn_pool_clear(scan.iterpool);
+  if (scan.skipPath != nullptr && std::strcmp(path, scan.skipPath) == 0) return SVN_NO_ERROR;
+  if (scan.folders != nullptr && status->kind == svn_node_dir) scan.folders->push_back(path);
 
   const char* reported = path;
   if (scan.canonicalRoot != scan.givenRoot) {
@@ -99,9 +108,130 @@ svn_error_t* reportItem(void* baton, const char* path, const svn_client_status_t
   return (*scan.sink)(reported, *status);
 }
 
+bool validUTF8(const char* name) { return text::decodeUTF8(name).has_value(); }
+
+// A name that is not UTF-8 stops Subversion's walk at the folder holding
+// it (E000022, with APR_EINVAL as a cause).
+bool stoppedByAName(svn_error_t* err) {
+  for (svn_error_t* link = err; link != nullptr; link = link->child)
+    if (link->apr_err == APR_EINVAL) return true;
+  return false;
+}
+
+// One walk of the working copy. When a file name that is not UTF-8 stops
+// it, the working copy is walked again around the folders holding such
+// names: those folders' items one by one, everything else whole, so only
+// the names themselves are missing. Each skipped name goes to `skipped`.
+class Walk {
+ public:
+  Walk(svn_client_ctx_t* ctx, ScanBaton& baton, const KRVWorkingCopyStatusScanner::Options& options,
+       const std::function<void(const std::string&)>& skipped, apr_pool_t* pool)
+      : ctx_(ctx), baton_(baton), options_(options), skipped_(skipped), pool_(pool) {}
+
+  svn_error_t* run() {
+    const std::string& root = baton_.canonicalRoot;
+    svn_error_t* err = status(root, options_.depth, false, nullptr);
+    if (err == nullptr || options_.depth != svn_depth_infinity || !stoppedByAName(err)) return err;
+    svn_error_t* found = findUnreadableNames();
+    if (found != nullptr || unreadableFolders_.empty()) {
+      svn_error_clear(found);
+      return err;
+    }
+    svn_error_clear(err);
+    return visit(root, false);
+  }
+
+ private:
+  svn_error_t* status(const std::string& target, svn_depth_t depth, bool skipTarget,
+                      std::vector<std::string>* folders) {
+    baton_.skipPath = skipTarget ? target.c_str() : nullptr;
+    baton_.folders = folders;
+    svn_opt_revision_t revision{};
+    revision.kind = svn_opt_revision_head;  // unused without an out-of-date check
+    return svn_client_status6(nullptr, ctx_, target.c_str(), &revision, depth, options_.getAll,
+                              /*check_out_of_date=*/FALSE, /*check_working_copy=*/TRUE, options_.noIgnore,
+                              options_.ignoreExternals, /*depth_as_sticky=*/FALSE, /*changelists=*/nullptr,
+                              reportItem, &baton_, pool_);
+  }
+
+  static svn_error_t* noteNode(void* baton, const char* path, const svn_client_info2_t* info, apr_pool_t*) {
+    auto& walk = *static_cast<Walk*>(baton);
+    walk.nodes_.emplace_back(path, info->kind == svn_node_dir);
+    return SVN_NO_ERROR;
+  }
+
+  // Subversion reads the entries of versioned folders only: those holding
+  // a name that is not UTF-8 are the ones that stop it.
+  svn_error_t* findUnreadableNames() {
+    svn_opt_revision_t working{};
+    working.kind = svn_opt_revision_unspecified;
+    SVN_ERR(svn_client_info4(baton_.canonicalRoot.c_str(), &working, &working, svn_depth_infinity,
+                             /*fetch_excluded=*/FALSE, /*fetch_actual_only=*/TRUE, /*include_externals=*/FALSE,
+                             nullptr, noteNode, this, ctx_, pool_));
+    for (const auto& [folder, isFolder] : nodes_) {
+      if (!isFolder) continue;
+      DIR* dir = opendir(folder.c_str());
+      if (dir == nullptr) continue;
+      while (dirent* entry = readdir(dir)) {
+        if (validUTF8(entry->d_name)) continue;
+        unreadableFolders_.insert(folder);
+        if (skipped_) skipped_(folder + "/" + entry->d_name);
+      }
+      closedir(dir);
+    }
+    return SVN_NO_ERROR;
+  }
+
+  bool unreadableAtOrBelow(const std::string& folder) const {
+    auto it = unreadableFolders_.lower_bound(folder);
+    return it != unreadableFolders_.end() &&
+           (*it == folder || (it->compare(0, folder.size(), folder) == 0 && (*it)[folder.size()] == '/'));
+  }
+
+  // Reports `target` (unless `reported`) and everything below it.
+  svn_error_t* visit(const std::string& target, bool reported) {
+    if (!unreadableAtOrBelow(target)) return status(target, options_.depth, reported, nullptr);
+    std::vector<std::string> children;
+    if (!unreadableFolders_.contains(target)) {
+      // The folder can be read: itself and its items from one shallow walk.
+      std::vector<std::string> folders;
+      SVN_ERR(status(target, svn_depth_immediates, reported, &folders));
+      for (const auto& folder : folders)
+        if (folder != target) SVN_ERR(visit(folder, true));
+      return SVN_NO_ERROR;
+    }
+    // Its entries cannot be listed by Subversion (nor its own status had
+    // without them): its versioned items and readable names, one by one.
+    std::set<std::string> items;
+    for (const auto& [path, isFolder] : nodes_)
+      if (path.size() > target.size() && path.compare(0, target.size(), target) == 0 && path[target.size()] == '/' &&
+          path.find('/', target.size() + 1) == std::string::npos)
+        items.insert(path);
+    if (DIR* dir = opendir(target.c_str())) {
+      while (dirent* entry = readdir(dir)) {
+        std::string_view name = entry->d_name;
+        if (name == "." || name == ".." || name == ".svn" || !validUTF8(entry->d_name)) continue;
+        items.insert(target + "/" + entry->d_name);
+      }
+      closedir(dir);
+    }
+    for (const auto& item : items) SVN_ERR(visit(item, false));
+    return SVN_NO_ERROR;
+  }
+
+  svn_client_ctx_t* ctx_;
+  ScanBaton& baton_;
+  const KRVWorkingCopyStatusScanner::Options& options_;
+  const std::function<void(const std::string&)>& skipped_;
+  apr_pool_t* pool_;
+  std::vector<std::pair<std::string, bool>> nodes_;  // every versioned node, and whether it is a folder
+  std::set<std::string> unreadableFolders_;
+};
+
 // The walk itself, in the process that runs it.
 svn_error_t* scanHere(const std::string& rootPath, const std::optional<std::string>& configDir,
-                      const KRVWorkingCopyStatusScanner::Options& options, const ItemSink& sink) {
+                      const KRVWorkingCopyStatusScanner::Options& options, const ItemSink& sink,
+                      const std::function<void(const std::string&)>& skipped) {
   // One pool for the scan, released whole at the end; the callback clears
   // its own iteration pool for each item.
   apr_pool_t* pool = svn_pool_create(nullptr);
@@ -112,13 +242,7 @@ svn_error_t* scanHere(const std::string& rootPath, const std::optional<std::stri
     if (configDir) SVN_ERR(svn_config_get_config(&config, configDir->c_str(), pool));
     svn_client_ctx_t* ctx = nullptr;
     SVN_ERR(svn_client_create_context2(&ctx, config, pool));
-
-    svn_opt_revision_t revision{};
-    revision.kind = svn_opt_revision_head;  // unused without an out-of-date check
-    return svn_client_status6(nullptr, ctx, baton.canonicalRoot.c_str(), &revision, options.depth, options.getAll,
-                              /*check_out_of_date=*/FALSE, /*check_working_copy=*/TRUE, options.noIgnore,
-                              options.ignoreExternals, /*depth_as_sticky=*/FALSE, /*changelists=*/nullptr,
-                              reportItem, &baton, pool);
+    return Walk(ctx, baton, options, skipped, pool).run();
   }();
 
   // Errors live in pools of their own, so they outlive the scan's pool.
@@ -274,10 +398,16 @@ bool readItem(RecordReader& in, const char*& path, svn_client_status_t& status) 
 [[noreturn]] void runChild(int fd, const std::string& rootPath, const std::optional<std::string>& configDir,
                            const KRVWorkingCopyStatusScanner::Options& options) {
   RecordWriter out(fd);
-  svn_error_t* err = scanHere(rootPath, configDir, options, [&](const char* path, const svn_client_status_t& status) {
-    writeItem(out, path, status);
-    return out.flush(32 * 1024) ? SVN_NO_ERROR : svn_error_create(SVN_ERR_CANCELLED, nullptr, nullptr);
-  });
+  svn_error_t* err = scanHere(
+      rootPath, configDir, options,
+      [&](const char* path, const svn_client_status_t& status) {
+        writeItem(out, path, status);
+        return out.flush(32 * 1024) ? SVN_NO_ERROR : svn_error_create(SVN_ERR_CANCELLED, nullptr, nullptr);
+      },
+      [&](const std::string& name) {
+        out.byte('S');
+        out.string(name.c_str());
+      });
   // The outcome: the error chain, outermost first (none on success).
   out.byte('E');
   err = svn_error_purge_tracing(err);
@@ -302,7 +432,8 @@ KRVWorkingCopyStatusScanner::Options KRVWorkingCopyStatusScanner::localScanOptio
 
 svn_error_t* KRVWorkingCopyStatusScanner::scanLocalTarget(const std::string& rootPath,
                                                           const std::optional<std::string>& configDir,
-                                                          const Options& options, const EntryBlock& entryBlock) {
+                                                          const Options& options, const EntryBlock& entryBlock,
+                                                          const SkipBlock& skipped) {
   KRVEnsureSVNCoreInitialization();
   if (rootPath.empty() || rootPath.front() != '/')
     return svn_error_createf(SVN_ERR_BAD_FILENAME, nullptr, "Status scan needs an absolute path, not '%s'",
@@ -337,6 +468,10 @@ svn_error_t* KRVWorkingCopyStatusScanner::scanLocalTarget(const std::string& roo
       fillStatus2(status2, status, iterpool);
       err = entryBlock(path, &status, &status2);
       ended = err != nullptr;
+    } else if (kind == 'S') {
+      const char* name = nullptr;
+      if (!in.string(name) || name == nullptr) break;
+      if (skipped) skipped(name);
     } else if (kind == 'E') {
       std::int64_t links = 0;
       if (!in.integer(links) || links < 0 || links > 1000) break;

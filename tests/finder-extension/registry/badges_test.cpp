@@ -426,4 +426,26 @@ TEST_F(BadgesTest, ADamagedDatabaseFailsOnlyItsOwnWorkingCopy) {
   EXPECT_EQ(badge(sound), "modified");
 }
 
+// A file name that is not UTF-8 is left out, with one log line, and the
+// rest of the working copy is badged as if it were not there.
+TEST_F(BadgesTest, ANameThatIsNotUtf8IsSkippedAndEverythingElseBadged) {
+  std::string wc = copyOf(rich_, "wc");
+  writeFile(wc + "/d/bad\xff.txt", "x\n");
+  writeFile(wc + "/d/e/worse\xfe", "x\n");
+  registerRoots({wc});
+  EXPECT_EQ(badge(wc + "/d/new.txt"), "unversioned");
+  EXPECT_EQ(badge(wc + "/d/b.txt"), none);
+  EXPECT_EQ(badge(wc + "/d"), "modified");
+  EXPECT_EQ(badge(wc + "/d/e"), none) << "its only change is the skipped name";
+  EXPECT_EQ(badge(wc + "/conf.txt"), "conflicted");
+  EXPECT_EQ(badge(wc + "/lk/locked.txt"), "locked");
+  EXPECT_EQ(badge(wc + "/gone.txt"), "deleted");
+  EXPECT_EQ(badge(wc), "conflicted");
+  invalidate(wc);
+  EXPECT_EQ(badge(wc + "/a.txt"), "modified");
+  EXPECT_TRUE(logged("Skipped " + wc + "/d/bad\\xFF.txt: the name is not valid UTF-8")) << logText();
+  EXPECT_TRUE(logged("Skipped " + wc + "/d/e/worse\\xFE: the name is not valid UTF-8")) << logText();
+  EXPECT_EQ(log_->messages().size(), 2u) << logText();
+}
+
 }  // namespace
