@@ -45,6 +45,16 @@ std::shared_ptr<KRVFinderSync> KRVFinderSync::init() {
     monitor->setMonitoredRootURLs(listOf(rootURLs));
   });
 
+  // Every rescan of a root re-badges the items whose badge changed, whatever
+  // caused it.
+  workingCopies->setBadgesDidChange([weakPrincipal](const KRVFinderSyncWorkingCopies::BadgeChanges& changes) {
+    if (!weakPrincipal.lock()) return;
+    auto current = findersync::defaultController();
+    if (!current) return;
+    for (const auto& [path, badge] : changes)
+      current->setBadgeIdentifier(badge, foundation::FileURL::fileURLWithPath(path));
+  });
+
   workingCopies->reloadManifest();
   controller->setDirectoryURLs(workingCopies->resolvedRootURLs());
   monitor->setMonitoredRootURLs(listOf(workingCopies->resolvedRootURLs()));
@@ -54,10 +64,10 @@ std::shared_ptr<KRVFinderSync> KRVFinderSync::init() {
 KRVFinderSync::~KRVFinderSync() = default;
 
 void KRVFinderSync::beginObservingDirectoryAtURL(const foundation::FileURL& url) {
-  // "D/." names D itself once standardised: the request only warms the
-  // registry's status of D's working copy before Finder asks about its items.
-  KRVFinderSyncWorkingCopies::sharedWorkingCopies()->badgeIdentifierForURL(url.appendingPathComponent("."),
-                                                                          [](const std::optional<std::string>&) {});
+  // Warms the registry's status of the folder's working copy before Finder
+  // asks about its items; no badge is set here. Warm-ups nobody waits for
+  // collapse in the registry.
+  KRVFinderSyncWorkingCopies::sharedWorkingCopies()->refreshBadgesForDirectoryURL(url, false);
 }
 
 void KRVFinderSync::endObservingDirectoryAtURL(const foundation::FileURL& url) {
@@ -70,29 +80,10 @@ void KRVFinderSync::requestBadgeIdentifierForURL(const foundation::FileURL& url)
 }
 
 void KRVFinderSync::p_workingCopyDidChangeAtRootURL(const foundation::FileURL& rootURL,
-                                                    const foundation::URLSet& changedURLs) {
-  auto workingCopies = KRVFinderSyncWorkingCopies::sharedWorkingCopies();
-  // Queued ahead of the requests below on the registry's serial queue, so
-  // their answers come from a fresh scan.
-  workingCopies->invalidateCachesForDirectoryURL(rootURL);
-
-  // The root, each changed item and every folder between them: a folder's
-  // badge sums up the changes beneath it.
-  foundation::URLSet rebadged{rootURL};
-  const std::string rootPath = rootURL.standardizedPath();
-  for (const auto& changedURL : changedURLs) {
-    std::optional<foundation::FileURL> item = changedURL;
-    while (item) {
-      std::string path = item->standardizedPath();
-      if (!path.starts_with(rootPath) || path == rootPath) break;
-      rebadged.insert(*item);
-      item = item->deletingLastPathComponent();
-    }
-  }
-
-  auto controller = findersync::defaultController();
-  for (const auto& url : rebadged) {
-    workingCopies->badgeIdentifierForURL(
-        url, [controller, url](const std::optional<std::string>& badge) { setBadge(controller, badge, url); });
-  }
+                                                    const foundation::URLSet&) {
+  // One rescan of the root: the registry compares it with the root's
+  // previous scan and re-badges exactly the items whose badge changed,
+  // beyond the changed files the report names (it names at most 512, and
+  // none for changes Subversion made only inside ".svn").
+  KRVFinderSyncWorkingCopies::sharedWorkingCopies()->refreshBadgesForDirectoryURL(rootURL, true);
 }

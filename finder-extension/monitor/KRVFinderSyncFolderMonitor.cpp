@@ -56,8 +56,10 @@ void KRVFinderSyncFolderMonitor::p_applyRootPaths(std::vector<std::string> rootP
   p_stopStream();
   i_rootPaths = std::move(rootPaths);
   i_rootPathSet = {i_rootPaths->begin(), i_rootPaths->end()};
-  i_pendingChangedURLs.clear();
-  i_generations.clear();
+  // Roots that stay keep their pending changes, and the quiet-period checks
+  // already scheduled for them still report them; the others are forgotten.
+  std::erase_if(i_pendingChangedURLs, [&](const auto& item) { return !i_rootPathSet.contains(item.first); });
+  std::erase_if(i_generations, [&](const auto& item) { return !i_rootPathSet.contains(item.first); });
   p_startStream();
 }
 
@@ -98,18 +100,17 @@ void KRVFinderSyncFolderMonitor::p_stopStream() {
   i_stream.reset();
 }
 
-// The first root in sorted order that is the path or one of its ancestors.
-// Of the roots that qualify, all are prefixes of the path and the shortest
-// sorts first, so trying the path's ancestors from the top finds the same
-// root without comparing against every root.
+// The innermost root that is the path or one of its ancestors: a working
+// copy registered inside another one reports its own changes. Trying the
+// path's ancestors finds it without comparing against every root.
 std::optional<std::string> KRVFinderSyncFolderMonitor::p_rootPathForEventPath(const std::string& path) const {
   if (!i_rootPaths) return std::nullopt;
-  if (!path.empty() && path[0] == '/' && i_rootPathSet.count(std::string_view("/"))) return std::string("/");
-  for (size_t slash = path.find('/', 1); slash != std::string::npos; slash = path.find('/', slash + 1)) {
+  if (i_rootPathSet.count(path)) return path;
+  for (size_t slash = path.rfind('/'); slash != std::string::npos && slash > 0; slash = path.rfind('/', slash - 1)) {
     std::string_view ancestor(path.data(), slash);
     if (i_rootPathSet.count(ancestor)) return std::string(ancestor);
   }
-  if (i_rootPathSet.count(path)) return path;
+  if (!path.empty() && path[0] == '/' && i_rootPathSet.count(std::string_view("/"))) return std::string("/");
   return std::nullopt;
 }
 

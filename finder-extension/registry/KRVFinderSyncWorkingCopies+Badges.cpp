@@ -1,18 +1,44 @@
-// Badge requests and the per-root status cache, all on i_statusQueue.
+// Badge requests, refreshes and the per-root status cache, all on
+// i_statusQueue; each scan after a root's first reports what changed.
 #include <svn_error.h>
+#include <sys/stat.h>
 
 #include <array>
 #include <chrono>
+#include <unordered_set>
 
 #include "KRVBadgeComputation.h"
 #include "KRVFinderSyncLog.h"
 #include "KRVFinderSyncWorkingCopies.h"
 #include "platform/svn/svn.h"
+#include "platform/text/text.h"
 
 namespace {
 
 // How long one scan of a root answers every request for it.
 constexpr std::chrono::duration<double> kStatusCacheLifetime(2.0);
+
+// The bytes of a path for a log line: invalid UTF-8 shown as \xNN.
+std::string printable(const std::string& path) {
+  if (text::decodeUTF8(path)) return path;
+  std::string shown;
+  for (unsigned char c : path) {
+    if (c < 0x80) {
+      shown.push_back(static_cast<char>(c));
+      continue;
+    }
+    static const char kHex[] = "0123456789ABCDEF";
+    shown += "\\x";
+    shown.push_back(kHex[c >> 4]);
+    shown.push_back(kHex[c & 0xF]);
+  }
+  return shown;
+}
+
+bool stillExists(const std::string& path) {
+  struct stat st;
+  return lstat(path.c_str(), &st) == 0;
+}
 
 }  // namespace
 
@@ -22,17 +48,14 @@ void KRVFinderSyncWorkingCopies::badgeIdentifierForURL(const foundation::FileURL
     std::optional<std::string> answer;
     if (auto root = self->p_rootPathContainingPath(path)) {
       auto now = self->i_clock();
-      auto& cache = self->i_statusCache;
-      auto cached = cache.find(*root);
+      auto cached = self->i_statusCache.find(*root);
       // Fresh while computed at most 2.0 s ago; a clock that went back
       // leaves the entry fresh, as an entry dated in the future is.
-      bool fresh = cached != cache.end() && cached->second.date - now >= -kStatusCacheLifetime;
-      if (!fresh) {
-        auto badges = std::make_shared<const BadgeMap>(self->p_computeBadgesForWorkingCopyRoot(*root));
-        cached = cache.insert_or_assign(*root, StatusCacheEntry{self->i_clock(), std::move(badges)}).first;
-      }
-      auto found = cached->second.badges->find(path);
-      if (found != cached->second.badges->end()) answer = found->second;
+      bool fresh = cached != self->i_statusCache.end() && cached->second.valid &&
+                   cached->second.date - now >= -kStatusCacheLifetime;
+      const StatusCacheEntry& entry = fresh ? cached->second : self->p_rescanRoot(*root);
+      auto found = entry.badges->find(path);
+      if (found != entry.badges->end()) answer = found->second;
     }
     dispatch::mainQueue().async([reply = std::move(reply), answer = std::move(answer)] { reply(answer); });
   });
@@ -41,27 +64,113 @@ void KRVFinderSyncWorkingCopies::badgeIdentifierForURL(const foundation::FileURL
 void KRVFinderSyncWorkingCopies::invalidateCachesForDirectoryURL(const foundation::FileURL& url) {
   std::string path = url.standardizedPath();
   i_statusQueue->async([self = shared_from_this(), path = std::move(path)] {
-    self->i_statusCache.erase(self->p_rootPathContainingPath(path).value_or(path));
+    auto root = self->p_rootPathContainingPath(path);
+    if (!root) {
+      self->i_statusCache.erase(path);
+      return;
+    }
+    // Kept as the baseline of the next scan, but never answered from again.
+    if (auto cached = self->i_statusCache.find(*root); cached != self->i_statusCache.end()) cached->second.valid = false;
+  });
+}
+
+void KRVFinderSyncWorkingCopies::refreshBadgesForDirectoryURL(const foundation::FileURL& url, bool rescan) {
+  auto root = p_rootPathContainingPath(url.standardizedPath());
+  if (!root) return;
+  {
+    std::lock_guard lock(i_refreshLock);
+    auto [queued, added] = i_queuedRefreshes.try_emplace(*root, rescan);
+    if (!added) {
+      // The refresh already waiting runs later than anything done so far.
+      queued->second = queued->second || rescan;
+      return;
+    }
+  }
+  i_statusQueue->async([self = shared_from_this(), root = *root] {
+    bool rescan;
+    {
+      std::lock_guard lock(self->i_refreshLock);
+      auto queued = self->i_queuedRefreshes.find(root);
+      rescan = queued->second;
+      self->i_queuedRefreshes.erase(queued);
+    }
+    // The registry may have let the root go meanwhile.
+    if (self->p_rootPathContainingPath(root) != root) return;
+    auto cached = self->i_statusCache.find(root);
+    bool fresh = cached != self->i_statusCache.end() && cached->second.valid &&
+                 cached->second.date - self->i_clock() >= -kStatusCacheLifetime;
+    if (rescan || !fresh) self->p_rescanRoot(root);
   });
 }
 
 std::optional<std::string> KRVFinderSyncWorkingCopies::p_rootPathContainingPath(const std::string& path) const {
-  for (const auto& root : resolvedRootURLs())
-    if (KRVPathIsWithinRoot(path, root.path())) return root.path();
-  return std::nullopt;
+  // A working copy registered inside another one owns its own items.
+  std::optional<std::string> innermost;
+  for (const auto& root : resolvedRootURLs()) {
+    const std::string& rootPath = root.path();
+    if (KRVPathIsWithinRoot(path, rootPath) && (!innermost || rootPath.size() > innermost->size()))
+      innermost = rootPath;
+  }
+  return innermost;
+}
+
+const KRVFinderSyncWorkingCopies::StatusCacheEntry& KRVFinderSyncWorkingCopies::p_rescanRoot(
+    const std::string& rootPath) {
+  auto previous = i_statusCache.find(rootPath);
+  const bool hasPrevious = previous != i_statusCache.end();
+  Scan scan = p_scanWorkingCopyRoot(rootPath, hasPrevious ? previous->second.items.get() : nullptr);
+  auto badges = std::make_shared<const BadgeMap>(std::move(scan.badges));
+  auto items = std::make_shared<const BadgeMap>(std::move(scan.items));
+
+  // The first scan of a root tells nobody anything: what was asked for
+  // was answered from it.
+  BadgeChanges changes;
+  if (hasPrevious) {
+    const BadgeMap& before = *previous->second.badges;
+    auto ownItem = [&](const std::string& path) { return p_rootPathContainingPath(path) == rootPath; };
+    for (const auto& [path, badge] : *badges) {
+      auto old = before.find(path);
+      if ((old == before.end() || old->second != badge) && ownItem(path)) changes.emplace_back(path, badge);
+    }
+    for (const auto& [path, badge] : before)
+      if (!badges->contains(path) && ownItem(path)) changes.emplace_back(path, "");
+  }
+
+  auto& entry = i_statusCache.insert_or_assign(rootPath, StatusCacheEntry{i_clock(), true, badges, items}).first->second;
+  if (!changes.empty()) {
+    if (auto callback = badgesDidChange()) {
+      dispatch::mainQueue().async([callback = std::move(callback), changes = std::move(changes)] { callback(changes); });
+    }
+  }
+  return entry;
 }
 
 KRVFinderSyncWorkingCopies::BadgeMap KRVFinderSyncWorkingCopies::p_computeBadgesForWorkingCopyRoot(
     const std::string& rootPath) {
-  BadgeMap map;
+  return p_scanWorkingCopyRoot(rootPath, nullptr).badges;
+}
+
+KRVFinderSyncWorkingCopies::Scan KRVFinderSyncWorkingCopies::p_scanWorkingCopyRoot(const std::string& rootPath,
+                                                                                const BadgeMap* previous) {
+  Scan scan;
+  // Only a failed scan needs to know what it reached.
+  std::unordered_set<std::string> reported;
   auto options = KRVWorkingCopyStatusScanner::localScanOptionsWithDepth(svn_depth_infinity);
   svn_error_t* err = KRVWorkingCopyStatusScanner::scanLocalTarget(
       rootPath, p_sharedConfigDirectoryPath(), options,
-      [&map](const char* path, const svn_client_status_t* status, const svn_wc_status2_t*) -> svn_error_t* {
-        // Paths arrive as valid UTF-8 (the scanner's contract), so each one
-        // can be used as it is; a later report of a path wins.
-        if (auto badge = KRVBadgeForStatus(*status)) map.insert_or_assign(path, std::move(*badge));
+      [&](const char* path, const svn_client_status_t* status, const svn_wc_status2_t*) -> svn_error_t* {
+        // Paths arrive as valid UTF-8 (the scanner's contract); one that is
+        // not could never be named to the file manager, so it is left out.
+        if (!text::decodeUTF8(path)) return SVN_NO_ERROR;
+        if (previous != nullptr) reported.insert(path);
+        // A later report of a path wins.
+        if (auto badge = KRVBadgeForStatus(*status)) scan.items.insert_or_assign(path, std::move(*badge));
         return SVN_NO_ERROR;
+      },
+      [this](const std::string& path) {
+        // Once per name for the life of the process, not once per scan.
+        if (i_skippedNames.insert(path).second)
+          KRVFinderSyncLog().error("Skipped " + printable(path) + ": the name is not valid UTF-8");
       });
   if (err != nullptr && KRVFinderSyncLog().errorEnabled()) {
     // The message is the error's own text when it has one, else a generic
@@ -71,8 +180,16 @@ KRVFinderSyncWorkingCopies::BadgeMap KRVFinderSyncWorkingCopies::p_computeBadges
     KRVFinderSyncLog().error("Status scan of " + rootPath + " failed: E" + std::to_string(err->apr_err) + " " +
                              message);
   }
+  // A scan that failed (another svn holding the database, say) has not
+  // seen the items it did not reach: they keep their last badge for as
+  // long as they exist, until a scan reaches them again.
+  if (err != nullptr && previous != nullptr) {
+    for (const auto& [path, badge] : *previous)
+      if (!reported.contains(path) && stillExists(path)) scan.items.try_emplace(path, badge);
+  }
   svn_error_clear(err);
   // What was reported before a failure still counts.
-  KRVPropagateBadgesToFolders(map, rootPath);
-  return map;
+  scan.badges = scan.items;
+  KRVPropagateBadgesToFolders(scan.badges, rootPath);
+  return scan;
 }

@@ -88,6 +88,16 @@ void KRVFinderSyncWorkingCopies::setRootURLsDidChange(RootURLsDidChange callback
   _rootURLsDidChange = std::move(callback);
 }
 
+KRVFinderSyncWorkingCopies::BadgesDidChange KRVFinderSyncWorkingCopies::badgesDidChange() const {
+  std::lock_guard lock(_rootURLsDidChangeLock);
+  return _badgesDidChange;
+}
+
+void KRVFinderSyncWorkingCopies::setBadgesDidChange(BadgesDidChange callback) {
+  std::lock_guard lock(_rootURLsDidChangeLock);
+  _badgesDidChange = std::move(callback);
+}
+
 std::optional<foundation::FileURL> KRVFinderSyncWorkingCopies::p_groupDirectoryURL() const {
   auto group = container::containerURLForSecurityApplicationGroupIdentifier(container::kSharedGroupIdentifier);
   if (!group) return std::nullopt;

@@ -7,7 +7,15 @@
 // start-up thread, never twice at once. Badge work and the status cache live
 // on i_statusQueue. i_stateLock guards only i_resolvedRootURLs and
 // i_lastRequestedGenerations and is never held across a call out. Badge
-// replies and rootURLsDidChange calls arrive on the main queue.
+// replies, badgesDidChange and rootURLsDidChange calls arrive on the main
+// queue.
+//
+// Re-badging: every scan of a root after its first is compared with the
+// root's previous scan, and badgesDidChange gets each item whose badge
+// differs ("" for a badge that went), so changes that touch only ".svn"
+// (add, commit, lock, ...) or more files than a change report names still
+// reach the file manager. An item belongs to the innermost registered root
+// that contains it.
 //
 // The members are grouped by the file that implements them:
 //   KRVFinderSyncWorkingCopies.cpp            instance, manifest, reload
@@ -24,8 +32,11 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <unordered_map>
+#include <utility>
+#include <vector>
 
 #include "platform/dispatch/dispatch.h"
 #include "platform/foundation/fileurl.h"
@@ -38,6 +49,9 @@ class Observation;
 class KRVFinderSyncWorkingCopies : public std::enable_shared_from_this<KRVFinderSyncWorkingCopies> {
  public:
   using RootURLsDidChange = std::function<void(const foundation::URLSet&)>;
+  // (item path, badge identifier or "" to clear), in no particular order.
+  using BadgeChanges = std::vector<std::pair<std::string, std::string>>;
+  using BadgesDidChange = std::function<void(const BadgeChanges&)>;
   // The badge identifier, or nullopt for no badge.
   using BadgeReply = std::function<void(const std::optional<std::string>&)>;
   using Clock = std::function<std::chrono::system_clock::time_point()>;
@@ -54,10 +68,18 @@ class KRVFinderSyncWorkingCopies : public std::enable_shared_from_this<KRVFinder
   foundation::URLSet resolvedRootURLs() const;
   RootURLsDidChange rootURLsDidChange() const;
   void setRootURLsDidChange(RootURLsDidChange callback);
+  BadgesDidChange badgesDidChange() const;
+  void setBadgesDidChange(BadgesDidChange callback);
   void reloadManifest();
 
   void badgeIdentifierForURL(const foundation::FileURL& url, BadgeReply reply);
   void invalidateCachesForDirectoryURL(const foundation::FileURL& url);
+  // Scans the root that contains the folder unless its status is fresh (or
+  // always, with `rescan`), for nobody in particular: what changed reaches
+  // badgesDidChange. While one refresh of a root waits in the queue, further
+  // ones join it (a rescan makes the waiting one a rescan), so the queue
+  // never holds more than one such scan per root. Any thread.
+  void refreshBadgesForDirectoryURL(const foundation::FileURL& url, bool rescan);
 
   // --- manifest (KRVFinderSyncWorkingCopies.cpp)
   std::optional<foundation::FileURL> p_groupDirectoryURL() const;
@@ -73,6 +95,7 @@ class KRVFinderSyncWorkingCopies : public std::enable_shared_from_this<KRVFinder
   void p_requestRecoveryForWorkingCopies(const std::map<std::string, std::int64_t>& generations);
 
   // --- badges, on i_statusQueue (KRVFinderSyncWorkingCopies+Badges.cpp)
+  // The innermost registered root that is the path or contains it.
   std::optional<std::string> p_rootPathContainingPath(const std::string& path) const;
   BadgeMap p_computeBadgesForWorkingCopyRoot(const std::string& rootPath);
 
@@ -80,10 +103,25 @@ class KRVFinderSyncWorkingCopies : public std::enable_shared_from_this<KRVFinder
   explicit KRVFinderSyncWorkingCopies(Clock clock);
   void p_start();
 
+  // A root's last scan. It outlives invalidation (which only makes it
+  // stale), as the baseline the next scan is compared with.
   struct StatusCacheEntry {
     std::chrono::system_clock::time_point date;
-    std::shared_ptr<const BadgeMap> badges;
+    bool valid = true;
+    std::shared_ptr<const BadgeMap> badges;  // folders raised
+    std::shared_ptr<const BadgeMap> items;   // as the items earned them
   };
+
+  struct Scan {
+    BadgeMap items;
+    BadgeMap badges;
+  };
+  // On i_statusQueue: scans the root; when it fails, the items it did not
+  // reach keep their badges from `previous` while they still exist.
+  Scan p_scanWorkingCopyRoot(const std::string& rootPath, const BadgeMap* previous);
+  // On i_statusQueue: scans the root, stores the entry and reports what
+  // changed since the root's previous scan.
+  const StatusCacheEntry& p_rescanRoot(const std::string& rootPath);
 
   // Serialises reloadManifest(): the start-up reload and a notification's
   // reload may come from different threads. Never taken under i_stateLock.
@@ -93,8 +131,13 @@ class KRVFinderSyncWorkingCopies : public std::enable_shared_from_this<KRVFinder
   std::map<std::string, std::int64_t> i_lastRequestedGenerations;  // guarded by i_stateLock
   std::shared_ptr<dispatch::Queue> i_statusQueue;
   std::unordered_map<std::string, StatusCacheEntry> i_statusCache;  // on i_statusQueue only
+  std::set<std::string> i_skippedNames;  // logged names that are not UTF-8; on i_statusQueue only
   mutable std::mutex _rootURLsDidChangeLock;
   RootURLsDidChange _rootURLsDidChange;  // guarded by _rootURLsDidChangeLock
+  BadgesDidChange _badgesDidChange;      // guarded by _rootURLsDidChangeLock
+  // Roots with a refresh waiting in i_statusQueue, and whether it rescans.
+  std::mutex i_refreshLock;
+  std::map<std::string, bool> i_queuedRefreshes;  // guarded by i_refreshLock
   Clock i_clock;
   std::unique_ptr<notifications::Observation> i_manifestObservation;
 };

@@ -8,7 +8,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <map>
 #include <mutex>
@@ -17,6 +19,7 @@
 #include <unordered_set>
 
 #include "platform/dispatch/dispatch.h"
+#include "platform/log/log.h"
 
 namespace fileevents {
 
@@ -32,21 +35,57 @@ constexpr uint32_t kTreeMask = IN_CREATE | IN_DELETE | IN_MODIFY | IN_ATTRIB | I
 constexpr uint32_t kSvnMask = IN_CREATE | IN_DELETE | IN_MODIFY | IN_MOVED_FROM | IN_MOVED_TO | IN_ONLYDIR |
                               IN_EXCL_UNLINK;
 
+// How often roots that are not fully watched are checked: a root the
+// watch limit cut short is reported (so its working copy is scanned again)
+// and watched afresh; a root that is gone is looked for.
+constexpr auto kRetryInterval = std::chrono::seconds(5);
+
 bool isSvnFolder(const std::string& path) {
   return path.size() >= 5 && path.compare(path.size() - 5, 5, "/.svn") == 0;
+}
+
+const oslog::Logger& log() {
+  static const oslog::Logger logger("com.korvaneapp.v3.finder", "FolderMonitor");
+  return logger;
+}
+
+// One line per shortage, until watching is whole again.
+std::atomic<bool> shortageLogged{false};
+
+void logShortage(const std::string& what) {
+  if (shortageLogged.exchange(true)) return;
+  log().error(what + "; folders that cannot be watched are checked every " +
+              std::to_string(kRetryInterval.count()) + " s until watching succeeds.");
+}
+
+void logWatchLimit(const std::string& root) {
+  logShortage("Cannot watch every folder of " + root +
+              ": the inotify watch limit is reached (fs.inotify.max_user_watches). Raise it with "
+              "\"sysctl fs.inotify.max_user_watches=524288\"");
+}
+
+void logNoInstance() {
+  logShortage(
+      "No inotify instance left (fs.inotify.max_user_instances). Raise it with "
+      "\"sysctl fs.inotify.max_user_instances=1024\"");
 }
 
 }  // namespace
 
 struct EventStream::Core {
   Core(int fd, int wakeFd, std::vector<std::string> roots, double latency, Callback callback)
-      : fd(fd), wakeFd(wakeFd), roots(std::move(roots)), latency(latency), callback(std::move(callback)) {}
+      : fd(fd),
+        wakeFd(wakeFd),
+        roots(std::move(roots)),
+        latency(latency),
+        callback(std::move(callback)),
+        incomplete(this->roots.size(), false), gone(this->roots.size(), false) {}
   ~Core() {
-    close(fd);
+    if (fd >= 0) close(fd);
     close(wakeFd);
   }
 
-  const int fd;
+  int fd;            // -1 while the system gives no inotify instance
   const int wakeFd;  // an eventfd that tells the reader to end
   const std::vector<std::string> roots;
   const double latency;
@@ -73,13 +112,10 @@ struct EventStream::Core {
   std::unordered_map<int, Watch> watches;
   std::map<std::string, int> wdByPath;
   std::vector<std::string> noted;  // paths of the events being read, not yet in the batch
-
-  bool isRootPath(const std::string& path) const {
-    for (const auto& root : roots) {
-      if (root == path) return true;
-    }
-    return false;
-  }
+  // Roots not fully watched: the watch limit refused a folder, or the root
+  // itself is gone (deleted, or moved away with its watches).
+  std::vector<bool> incomplete;
+  std::vector<bool> gone;
 
   void note(std::string path) { noted.push_back(std::move(path)); }
 
@@ -121,9 +157,16 @@ struct EventStream::Core {
       if (folder != roots[root]) mask |= IN_DONT_FOLLOW;
       int wd = inotify_add_watch(fd, folder.c_str(), mask);
       if (wd < 0) {
-        // A folder that vanished meanwhile has reported its own removal;
-        // any other failure (the watch limit) would lose changes silently.
-        if (errno != ENOENT && errno != ENOTDIR) note(roots[root]);
+        if (errno != ENOENT && errno != ENOTDIR) {
+          // The watch limit: report the root, so nothing is lost silently,
+          // and keep checking it until it can be watched whole.
+          if (errno == ENOSPC) logWatchLimit(roots[root]);
+          incomplete[root] = true;
+          note(roots[root]);
+        } else if (folder == roots[root]) {
+          incomplete[root] = gone[root] = true;  // looked for until it is back
+        }
+        // Any other folder that vanished meanwhile has reported its removal.
         continue;
       }
       record(wd, folder, root, svnArea);
@@ -160,6 +203,12 @@ struct EventStream::Core {
     }
   }
 
+  // Watches a root whole, afresh; it stays incomplete if that fails again.
+  void watchRoot(size_t root) {
+    incomplete[root] = gone[root] = false;
+    watchTree(roots[root], root, false);
+  }
+
   // After an overflow the watch set may have missed folders that came and
   // went: start it afresh and report every root.
   void recoverFromOverflow() {
@@ -168,8 +217,49 @@ struct EventStream::Core {
     wdByPath.clear();
     for (size_t i = 0; i < roots.size(); ++i) {
       note(roots[i]);
-      watchTree(roots[i], i, false);
+      watchRoot(i);
     }
+  }
+
+  // The root's own watch ended (deleted) or follows it elsewhere (moved):
+  // its paths no longer name it. Report it, and look for it until a folder
+  // is at its path again (a fresh checkout, say).
+  void loseRoot(size_t root) {
+    dropTree(roots[root]);
+    note(roots[root]);
+    incomplete[root] = gone[root] = true;
+  }
+
+  bool anyIncomplete() const {
+    if (fd < 0) return true;
+    for (bool flag : incomplete)
+      if (flag) return true;
+    return false;
+  }
+
+  // The periodic check of the roots that are not fully watched.
+  void retry() {
+    if (fd < 0) {
+      fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+      if (fd < 0) {
+        for (const auto& root : roots) note(root);  // checked by their scans, for now
+        return;
+      }
+      for (size_t i = 0; i < roots.size(); ++i) {
+        note(roots[i]);
+        watchRoot(i);
+      }
+    } else {
+      for (size_t i = 0; i < roots.size(); ++i) {
+        if (!incomplete[i]) continue;
+        bool wasGone = gone[i];
+        watchRoot(i);
+        // A root still gone has nothing to report; one that is back, or
+        // that the limit still cuts short, is reported.
+        if (!(wasGone && gone[i])) note(roots[i]);
+      }
+    }
+    if (!anyIncomplete()) shortageLogged = false;
   }
 
   void handle(const inotify_event& event) {
@@ -185,12 +275,17 @@ struct EventStream::Core {
     if (event.mask & IN_IGNORED) {
       watches.erase(found);
       if (auto it = wdByPath.find(folder); it != wdByPath.end() && it->second == event.wd) wdByPath.erase(it);
-      if (isRootPath(folder)) note(folder);
+      if (folder == roots[root]) loseRoot(root);
       return;
     }
     if (event.len == 0 || event.name[0] == '\0') {
       // The folder itself; its parent reports it, except for a root.
-      if (isRootPath(folder)) note(folder);
+      if (folder != roots[root]) return;
+      if (event.mask & IN_MOVE_SELF) {
+        loseRoot(root);
+      } else {
+        note(folder);
+      }
       return;
     }
     std::string path = folder + "/" + event.name;
@@ -205,12 +300,27 @@ struct EventStream::Core {
 
   // The reader thread: drains the kernel's queue as fast as events come, so
   // that a slow consumer on the delivery queue cannot make it overflow.
+  // Roots that are not fully watched are checked every kRetryInterval.
   void readUntilStopped() {
     alignas(inotify_event) char buffer[64 * 1024];
-    pollfd fds[2] = {{fd, POLLIN, 0}, {wakeFd, POLLIN, 0}};
+    auto nextRetry = std::chrono::steady_clock::now() + kRetryInterval;
     for (;;) {
-      if (poll(fds, 2, -1) < 0 && errno != EINTR) return;
-      if (fds[1].revents != 0) return;
+      int timeout = -1;
+      if (anyIncomplete()) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(nextRetry - std::chrono::steady_clock::now());
+        timeout = static_cast<int>(std::max<std::int64_t>(0, left.count()));
+      } else {
+        nextRetry = std::chrono::steady_clock::now() + kRetryInterval;
+      }
+      pollfd fds[2] = {{wakeFd, POLLIN, 0}, {fd, POLLIN, 0}};
+      if (poll(fds, fd >= 0 ? 2 : 1, timeout) < 0 && errno != EINTR) return;
+      if (fds[0].revents != 0) return;
+      if (timeout >= 0 && std::chrono::steady_clock::now() >= nextRetry) {
+        retry();
+        flushNoted();
+        nextRetry = std::chrono::steady_clock::now() + kRetryInterval;
+      }
+      if (fd < 0 || fds[1].revents == 0) continue;
       for (;;) {
         ssize_t n = read(fd, buffer, sizeof buffer);
         if (n <= 0) break;
@@ -256,13 +366,11 @@ struct EventStream::Core {
 
 std::unique_ptr<EventStream> EventStream::create(std::vector<std::string> rootPaths, double latency,
                                                  Callback callback) {
-  int fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-  if (fd < 0) return nullptr;
   int wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  if (wakeFd < 0) {
-    close(fd);
-    return nullptr;
-  }
+  if (wakeFd < 0) return nullptr;
+  // Without an instance the stream starts all the same and keeps asking.
+  int fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  if (fd < 0) logNoInstance();
   auto core = std::make_shared<Core>(fd, wakeFd, std::move(rootPaths), latency, std::move(callback));
   core->weakSelf = core;
   return std::unique_ptr<EventStream>(new EventStream(std::move(core)));
@@ -279,7 +387,11 @@ bool EventStream::start(const std::shared_ptr<dispatch::Queue>& queue) {
     if (core.started || core.invalidated || !queue) return false;
     core.started = true;
   }
-  for (size_t i = 0; i < core.roots.size(); ++i) core.watchTree(core.roots[i], i, false);
+  if (core.fd < 0) {
+    for (const auto& root : core.roots) core.note(root);
+  } else {
+    for (size_t i = 0; i < core.roots.size(); ++i) core.watchRoot(i);
+  }
   {
     std::lock_guard lock(core.mutex);
     if (core.stopped) return false;

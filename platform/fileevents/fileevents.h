@@ -19,8 +19,16 @@
 //   this is how the stream leaves the scans of its own process out; writes
 //   this process makes are reported like any other.
 // - Nothing is lost silently: a kernel queue overflow reports every root
-//   path (and watches are re-established), and a folder that cannot be
-//   watched (the max_user_watches limit, say) reports its root path.
+//   path (and watches are re-established). A root that cannot be watched
+//   whole (the fs.inotify.max_user_watches limit, or no inotify instance
+//   left: fs.inotify.max_user_instances) is reported, and then every 5 s
+//   reported again and watched afresh, until watching it whole succeeds;
+//   the shortage is logged once (error level, subsystem
+//   "com.korvaneapp.v3.finder", category "FolderMonitor"), naming the limit
+//   and the sysctl that raises it.
+// - A root that is deleted or moved away is reported, then looked for every
+//   5 s; once a folder is at its path again (checked out afresh, say) it is
+//   watched and reported.
 // - Events are batched by the latency: the first event after a calm opens a
 //   window of that many seconds, and every path of the window arrives in one
 //   callback when it closes (a path seen twice in a window comes once).
@@ -48,8 +56,8 @@ using Callback = std::function<void(const std::vector<std::string>& paths)>;
 
 class EventStream {
  public:
-  // A stream over the given root folders, not yet started; nullptr when the
-  // system gives no inotify instance.
+  // A stream over the given root folders, not yet started; nullptr only when
+  // the process has no file descriptor left.
   static std::unique_ptr<EventStream> create(std::vector<std::string> rootPaths, double latency, Callback callback);
   // Release: stops and invalidates the stream first when that is still due.
   ~EventStream();

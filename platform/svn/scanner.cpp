@@ -3,21 +3,44 @@
 #include <svn_path.h>
 #include <svn_pools.h>
 
-#include <string>
+#include <dirent.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <functional>
+#include <set>
+#include <string>
+#include <type_traits>
+#include <utility>
+#include <vector>
+
+#include "platform/text/text.h"
 #include "svn.h"
 
 namespace {
 
+// What the scanning process does with each item: path as the caller gave
+// the root, and the client's record.
+using ItemSink = std::function<svn_error_t*(const char* path, const svn_client_status_t& status)>;
+
 // Everything the status callback needs, for one scan.
 struct ScanBaton {
-  const KRVWorkingCopyStatusScanner::EntryBlock* entryBlock;
+  const ItemSink* sink;
   // Subversion reports paths below its canonical form of the root; they are
   // handed on below the root as the caller wrote it.
   std::string canonicalRoot;
   std::string givenRoot;
   std::string pathBuffer;
   apr_pool_t* iterpool;
+  // For the walks around unreadable names: an item not to report again
+  // (canonical), and where to collect the folders a walk reports.
+  const char* skipPath = nullptr;
+  std::vector<std::string>* folders = nullptr;
 };
 
 // The pristine statuses of the old record only ever say none, normal or
@@ -68,6 +91,8 @@ void fillStatus2(svn_wc_status2_t& out, const svn_client_status_t& in, apr_pool_
 svn_error_t* reportItem(void* baton, const char* path, const svn_client_status_t* status, apr_pool_t*) {
   auto& scan = *static_cast<ScanBaton*>(baton);
   svn_pool_clear(scan.iterpool);
+  if (scan.skipPath != nullptr && std::strcmp(path, scan.skipPath) == 0) return SVN_NO_ERROR;
+  if (scan.folders != nullptr && status->kind == svn_node_dir) scan.folders->push_back(path);
 
   const char* reported = path;
   if (scan.canonicalRoot != scan.givenRoot) {
@@ -80,10 +105,321 @@ svn_error_t* reportItem(void* baton, const char* path, const svn_client_status_t
     scan.pathBuffer.append(rest);
     reported = scan.pathBuffer.c_str();
   }
+  return (*scan.sink)(reported, *status);
+}
 
-  svn_wc_status2_t status2;
-  fillStatus2(status2, *status, scan.iterpool);
-  return (*scan.entryBlock)(reported, status, &status2);
+bool validUTF8(const char* name) { return text::decodeUTF8(name).has_value(); }
+
+// A name that is not UTF-8 stops Subversion's walk at the folder holding
+// it (E000022, with APR_EINVAL as a cause).
+bool stoppedByAName(svn_error_t* err) {
+  for (svn_error_t* link = err; link != nullptr; link = link->child)
+    if (link->apr_err == APR_EINVAL) return true;
+  return false;
+}
+
+// One walk of the working copy. When a file name that is not UTF-8 stops
+// it, the working copy is walked again around the folders holding such
+// names: those folders' items one by one, everything else whole, so only
+// the names themselves are missing. Each skipped name goes to `skipped`.
+class Walk {
+ public:
+  Walk(svn_client_ctx_t* ctx, ScanBaton& baton, const KRVWorkingCopyStatusScanner::Options& options,
+       const std::function<void(const std::string&)>& skipped, apr_pool_t* pool)
+      : ctx_(ctx), baton_(baton), options_(options), skipped_(skipped), pool_(pool) {}
+
+  svn_error_t* run() {
+    const std::string& root = baton_.canonicalRoot;
+    svn_error_t* err = status(root, options_.depth, false, nullptr);
+    if (err == nullptr || options_.depth != svn_depth_infinity || !stoppedByAName(err)) return err;
+    svn_error_t* found = findUnreadableNames();
+    if (found != nullptr || unreadableFolders_.empty()) {
+      svn_error_clear(found);
+      return err;
+    }
+    svn_error_clear(err);
+    return visit(root, false);
+  }
+
+ private:
+  svn_error_t* status(const std::string& target, svn_depth_t depth, bool skipTarget,
+                      std::vector<std::string>* folders) {
+    baton_.skipPath = skipTarget ? target.c_str() : nullptr;
+    baton_.folders = folders;
+    svn_opt_revision_t revision{};
+    revision.kind = svn_opt_revision_head;  // unused without an out-of-date check
+    return svn_client_status6(nullptr, ctx_, target.c_str(), &revision, depth, options_.getAll,
+                              /*check_out_of_date=*/FALSE, /*check_working_copy=*/TRUE, options_.noIgnore,
+                              options_.ignoreExternals, /*depth_as_sticky=*/FALSE, /*changelists=*/nullptr,
+                              reportItem, &baton_, pool_);
+  }
+
+  static svn_error_t* noteNode(void* baton, const char* path, const svn_client_info2_t* info, apr_pool_t*) {
+    auto& walk = *static_cast<Walk*>(baton);
+    walk.nodes_.emplace_back(path, info->kind == svn_node_dir);
+    return SVN_NO_ERROR;
+  }
+
+  // Subversion reads the entries of versioned folders only: those holding
+  // a name that is not UTF-8 are the ones that stop it.
+  svn_error_t* findUnreadableNames() {
+    svn_opt_revision_t working{};
+    working.kind = svn_opt_revision_unspecified;
+    SVN_ERR(svn_client_info4(baton_.canonicalRoot.c_str(), &working, &working, svn_depth_infinity,
+                             /*fetch_excluded=*/FALSE, /*fetch_actual_only=*/TRUE, /*include_externals=*/FALSE,
+                             nullptr, noteNode, this, ctx_, pool_));
+    for (const auto& [folder, isFolder] : nodes_) {
+      if (!isFolder) continue;
+      DIR* dir = opendir(folder.c_str());
+      if (dir == nullptr) continue;
+      while (dirent* entry = readdir(dir)) {
+        if (validUTF8(entry->d_name)) continue;
+        unreadableFolders_.insert(folder);
+        if (skipped_) skipped_(folder + "/" + entry->d_name);
+      }
+      closedir(dir);
+    }
+    return SVN_NO_ERROR;
+  }
+
+  bool unreadableAtOrBelow(const std::string& folder) const {
+    auto it = unreadableFolders_.lower_bound(folder);
+    return it != unreadableFolders_.end() &&
+           (*it == folder || (it->compare(0, folder.size(), folder) == 0 && (*it)[folder.size()] == '/'));
+  }
+
+  // Reports `target` (unless `reported`) and everything below it.
+  svn_error_t* visit(const std::string& target, bool reported) {
+    if (!unreadableAtOrBelow(target)) return status(target, options_.depth, reported, nullptr);
+    std::vector<std::string> children;
+    if (!unreadableFolders_.contains(target)) {
+      // The folder can be read: itself and its items from one shallow walk.
+      std::vector<std::string> folders;
+      SVN_ERR(status(target, svn_depth_immediates, reported, &folders));
+      for (const auto& folder : folders)
+        if (folder != target) SVN_ERR(visit(folder, true));
+      return SVN_NO_ERROR;
+    }
+    // Its entries cannot be listed by Subversion (nor its own status had
+    // without them): its versioned items and readable names, one by one.
+    std::set<std::string> items;
+    for (const auto& [path, isFolder] : nodes_)
+      if (path.size() > target.size() && path.compare(0, target.size(), target) == 0 && path[target.size()] == '/' &&
+          path.find('/', target.size() + 1) == std::string::npos)
+        items.insert(path);
+    if (DIR* dir = opendir(target.c_str())) {
+      while (dirent* entry = readdir(dir)) {
+        std::string_view name = entry->d_name;
+        if (name == "." || name == ".." || name == ".svn" || !validUTF8(entry->d_name)) continue;
+        items.insert(target + "/" + entry->d_name);
+      }
+      closedir(dir);
+    }
+    for (const auto& item : items) SVN_ERR(visit(item, false));
+    return SVN_NO_ERROR;
+  }
+
+  svn_client_ctx_t* ctx_;
+  ScanBaton& baton_;
+  const KRVWorkingCopyStatusScanner::Options& options_;
+  const std::function<void(const std::string&)>& skipped_;
+  apr_pool_t* pool_;
+  std::vector<std::pair<std::string, bool>> nodes_;  // every versioned node, and whether it is a folder
+  std::set<std::string> unreadableFolders_;
+};
+
+// The walk itself, in the process that runs it.
+svn_error_t* scanHere(const std::string& rootPath, const std::optional<std::string>& configDir,
+                      const KRVWorkingCopyStatusScanner::Options& options, const ItemSink& sink,
+                      const std::function<void(const std::string&)>& skipped) {
+  // One pool for the scan, released whole at the end; the callback clears
+  // its own iteration pool for each item.
+  apr_pool_t* pool = svn_pool_create(nullptr);
+  ScanBaton baton{&sink, svn_dirent_canonicalize(rootPath.c_str(), pool), rootPath, {}, svn_pool_create(pool)};
+
+  svn_error_t* err = [&]() -> svn_error_t* {
+    apr_hash_t* config = nullptr;
+    if (configDir) SVN_ERR(svn_config_get_config(&config, configDir->c_str(), pool));
+    svn_client_ctx_t* ctx = nullptr;
+    SVN_ERR(svn_client_create_context2(&ctx, config, pool));
+    return Walk(ctx, baton, options, skipped, pool).run();
+  }();
+
+  // Errors live in pools of their own, so they outlive the scan's pool.
+  svn_pool_destroy(pool);
+  return err;
+}
+
+// --- The scan runs in a child process: some damage to wc.db makes libsvn
+// abort the process (its token parser does, even with a malfunction handler
+// installed), and that must cost one working copy's scan, not the
+// extension. The child sends each item down a pipe as a record:
+//   'I' path, then the client status fields below;   'E' apr_err, message.
+// Integers are 64-bit, strings are a presence byte, a length and the bytes.
+
+class RecordWriter {
+ public:
+  explicit RecordWriter(int fd) : fd_(fd) {}
+  void byte(char c) { buffer_.push_back(c); }
+  void integer(std::int64_t value) { buffer_.append(reinterpret_cast<const char*>(&value), sizeof value); }
+  void string(const char* text) {
+    byte(text != nullptr ? 1 : 0);
+    if (text == nullptr) return;
+    integer(static_cast<std::int64_t>(std::strlen(text)));
+    buffer_.append(text);
+  }
+  void lock(const svn_lock_t* lock) {
+    byte(lock != nullptr ? 1 : 0);
+    if (lock == nullptr) return;
+    for (const char* text : {lock->path, lock->token, lock->owner, lock->comment}) string(text);
+    for (std::int64_t value : {std::int64_t{lock->is_dav_comment}, std::int64_t{lock->creation_date},
+                               std::int64_t{lock->expiration_date}})
+      integer(value);
+  }
+  // False once the reader is gone.
+  bool flush(size_t atLeast = 0) {
+    if (buffer_.size() < atLeast) return true;
+    for (size_t done = 0; done < buffer_.size();) {
+      ssize_t n = write(fd_, buffer_.data() + done, buffer_.size() - done);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return false;
+      done += static_cast<size_t>(n);
+    }
+    buffer_.clear();
+    return true;
+  }
+
+ private:
+  int fd_;
+  std::string buffer_;
+};
+
+class RecordReader {
+ public:
+  RecordReader(int fd, apr_pool_t* pool) : fd_(fd), pool_(pool) {}
+  bool byte(char& c) { return read(&c, 1); }
+  bool integer(std::int64_t& value) { return read(&value, sizeof value); }
+  bool string(const char*& text) {
+    char present = 0;
+    if (!byte(present)) return false;
+    text = nullptr;
+    if (present == 0) return true;
+    std::int64_t length = 0;
+    if (!integer(length) || length < 0 || length > (1 << 24)) return false;
+    char* copy = static_cast<char*>(apr_palloc(pool_, static_cast<apr_size_t>(length) + 1));
+    if (!read(copy, static_cast<size_t>(length))) return false;
+    copy[length] = '\0';
+    text = copy;
+    return true;
+  }
+  bool lock(const svn_lock_t*& out) {
+    char present = 0;
+    if (!byte(present)) return false;
+    out = nullptr;
+    if (present == 0) return true;
+    auto* lock = static_cast<svn_lock_t*>(apr_pcalloc(pool_, sizeof(svn_lock_t)));
+    std::int64_t dav = 0, created = 0, expires = 0;
+    if (!string(lock->path) || !string(lock->token) || !string(lock->owner) || !string(lock->comment) ||
+        !integer(dav) || !integer(created) || !integer(expires))
+      return false;
+    lock->is_dav_comment = static_cast<svn_boolean_t>(dav);
+    lock->creation_date = created;
+    lock->expiration_date = expires;
+    out = lock;
+    return true;
+  }
+
+ private:
+  bool read(void* into, size_t size) {
+    auto* at = static_cast<char*>(into);
+    while (size > 0) {
+      if (start_ == end_) {
+        ssize_t n = ::read(fd_, buffer_, sizeof buffer_);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        start_ = 0;
+        end_ = static_cast<size_t>(n);
+      }
+      size_t take = std::min(size, end_ - start_);
+      std::memcpy(at, buffer_ + start_, take);
+      start_ += take;
+      at += take;
+      size -= take;
+    }
+    return true;
+  }
+
+  int fd_;
+  apr_pool_t* pool_;
+  char buffer_[64 * 1024];
+  size_t start_ = 0, end_ = 0;
+};
+
+// The integer fields of svn_client_status_t, in record order.
+template <typename Status, typename Visit>
+void integerFields(Status& s, Visit visit) {
+  visit(s.kind), visit(s.filesize), visit(s.versioned), visit(s.conflicted), visit(s.node_status),
+      visit(s.text_status), visit(s.prop_status), visit(s.wc_is_locked), visit(s.copied), visit(s.revision),
+      visit(s.changed_rev), visit(s.changed_date), visit(s.switched), visit(s.file_external), visit(s.depth),
+      visit(s.ood_kind), visit(s.repos_node_status), visit(s.repos_text_status), visit(s.repos_prop_status),
+      visit(s.ood_changed_rev), visit(s.ood_changed_date);
+}
+
+template <typename Status, typename Visit>
+void stringFields(Status& s, Visit visit) {
+  visit(s.local_abspath), visit(s.repos_root_url), visit(s.repos_uuid), visit(s.repos_relpath),
+      visit(s.changed_author), visit(s.changelist), visit(s.ood_changed_author), visit(s.moved_from_abspath),
+      visit(s.moved_to_abspath);
+}
+
+void writeItem(RecordWriter& out, const char* path, const svn_client_status_t& status) {
+  out.byte('I');
+  out.string(path);
+  integerFields(status, [&](const auto& field) { out.integer(static_cast<std::int64_t>(field)); });
+  stringFields(status, [&](const char* field) { out.string(field); });
+  out.lock(status.lock);
+  out.lock(status.repos_lock);
+}
+
+bool readItem(RecordReader& in, const char*& path, svn_client_status_t& status) {
+  status = {};
+  bool ok = in.string(path) && path != nullptr;
+  integerFields(status, [&](auto& field) {
+    std::int64_t value = 0;
+    ok = ok && in.integer(value);
+    field = static_cast<std::remove_reference_t<decltype(field)>>(value);
+  });
+  stringFields(status, [&](const char*& field) { ok = ok && in.string(field); });
+  return ok && in.lock(status.lock) && in.lock(status.repos_lock);
+}
+
+// In the child: scans, sends every item and the outcome, and ends without
+// running anything of the parent's (no exit handlers).
+[[noreturn]] void runChild(int fd, const std::string& rootPath, const std::optional<std::string>& configDir,
+                           const KRVWorkingCopyStatusScanner::Options& options) {
+  RecordWriter out(fd);
+  svn_error_t* err = scanHere(
+      rootPath, configDir, options,
+      [&](const char* path, const svn_client_status_t& status) {
+        writeItem(out, path, status);
+        return out.flush(32 * 1024) ? SVN_NO_ERROR : svn_error_create(SVN_ERR_CANCELLED, nullptr, nullptr);
+      },
+      [&](const std::string& name) {
+        out.byte('S');
+        out.string(name.c_str());
+      });
+  // The outcome: the error chain, outermost first (none on success).
+  out.byte('E');
+  err = svn_error_purge_tracing(err);
+  std::int64_t links = 0;
+  for (svn_error_t* link = err; link != nullptr; link = link->child) ++links;
+  out.integer(links);
+  for (svn_error_t* link = err; link != nullptr; link = link->child) {
+    out.integer(link->apr_err);
+    out.string(link->message);
+  }
+  out.flush();
+  _exit(0);
 }
 
 }  // namespace
@@ -96,33 +432,80 @@ KRVWorkingCopyStatusScanner::Options KRVWorkingCopyStatusScanner::localScanOptio
 
 svn_error_t* KRVWorkingCopyStatusScanner::scanLocalTarget(const std::string& rootPath,
                                                           const std::optional<std::string>& configDir,
-                                                          const Options& options, const EntryBlock& entryBlock) {
+                                                          const Options& options, const EntryBlock& entryBlock,
+                                                          const SkipBlock& skipped) {
   KRVEnsureSVNCoreInitialization();
   if (rootPath.empty() || rootPath.front() != '/')
     return svn_error_createf(SVN_ERR_BAD_FILENAME, nullptr, "Status scan needs an absolute path, not '%s'",
                              rootPath.c_str());
 
-  // One pool for the scan, released whole at the end; the callback clears
-  // its own iteration pool for each item.
+  int fds[2];
+  if (pipe2(fds, O_CLOEXEC) != 0) return svn_error_wrap_apr(apr_get_os_error(), "Cannot start the status scan");
+  pid_t child = fork();
+  if (child < 0) {
+    close(fds[0]);
+    close(fds[1]);
+    return svn_error_wrap_apr(apr_get_os_error(), "Cannot start the status scan");
+  }
+  if (child == 0) {
+    close(fds[0]);
+    runChild(fds[1], rootPath, configDir, options);
+  }
+  close(fds[1]);
+
   apr_pool_t* pool = svn_pool_create(nullptr);
-  ScanBaton baton{&entryBlock, svn_dirent_canonicalize(rootPath.c_str(), pool), rootPath, {},
-                  svn_pool_create(pool)};
-
-  svn_error_t* err = [&]() -> svn_error_t* {
-    apr_hash_t* config = nullptr;
-    if (configDir) SVN_ERR(svn_config_get_config(&config, configDir->c_str(), pool));
-    svn_client_ctx_t* ctx = nullptr;
-    SVN_ERR(svn_client_create_context2(&ctx, config, pool));
-
-    svn_opt_revision_t revision{};
-    revision.kind = svn_opt_revision_head;  // unused without an out-of-date check
-    return svn_client_status6(nullptr, ctx, baton.canonicalRoot.c_str(), &revision, options.depth, options.getAll,
-                              /*check_out_of_date=*/FALSE, /*check_working_copy=*/TRUE, options.noIgnore,
-                              options.ignoreExternals, /*depth_as_sticky=*/FALSE, /*changelists=*/nullptr,
-                              reportItem, &baton, pool);
-  }();
-
-  // Errors live in pools of their own, so they outlive the scan's pool.
+  apr_pool_t* iterpool = svn_pool_create(pool);
+  RecordReader in(fds[0], iterpool);
+  svn_error_t* err = nullptr;
+  bool ended = false;
+  for (char kind = 0; !ended && in.byte(kind);) {
+    svn_pool_clear(iterpool);
+    if (kind == 'I') {
+      const char* path = nullptr;
+      svn_client_status_t status;
+      if (!readItem(in, path, status)) break;
+      svn_wc_status2_t status2;
+      fillStatus2(status2, status, iterpool);
+      err = entryBlock(path, &status, &status2);
+      ended = err != nullptr;
+    } else if (kind == 'S') {
+      const char* name = nullptr;
+      if (!in.string(name) || name == nullptr) break;
+      if (skipped) skipped(name);
+    } else if (kind == 'E') {
+      std::int64_t links = 0;
+      if (!in.integer(links) || links < 0 || links > 1000) break;
+      std::vector<std::pair<std::int64_t, std::string>> chain;
+      for (std::int64_t i = 0; i < links; ++i) {
+        std::int64_t code = 0;
+        const char* message = nullptr;
+        if (!in.integer(code) || !in.string(message)) break;
+        chain.emplace_back(code, message != nullptr ? message : "");
+      }
+      if (static_cast<std::int64_t>(chain.size()) != links) break;
+      for (auto link = chain.rbegin(); link != chain.rend(); ++link)
+        err = svn_error_create(static_cast<apr_status_t>(link->first), err,
+                               link->second.empty() ? nullptr : link->second.c_str());
+      ended = true;
+    } else {
+      break;
+    }
+  }
+  // A scan the entry block stopped needs no more of the child.
+  if (err != nullptr) kill(child, SIGKILL);
+  close(fds[0]);
+  int status = 0;
+  while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+  }
+  if (!ended && err == nullptr) {
+    err = WIFSIGNALED(status)
+              ? svn_error_createf(SVN_ERR_WC_CORRUPT, nullptr,
+                                  "Subversion ended the status scan of '%s' abnormally (signal %d); the working "
+                                  "copy's database may be damaged",
+                                  rootPath.c_str(), WTERMSIG(status))
+              : svn_error_createf(SVN_ERR_WC_CORRUPT, nullptr, "The status scan of '%s' ended abnormally",
+                                  rootPath.c_str());
+  }
   svn_pool_destroy(pool);
   return err;
 }

@@ -10,12 +10,20 @@
 // - KRVWorkingCopyStatusScanner::scanLocalTarget() walks the working copy at
 //   an absolute root path with svn_client_status6, without network access,
 //   and calls the entry block once per item (see externals below), on the
-//   calling thread, one call at a time, all before it returns. The registry
-//   calls it from its status queue; scans on different threads share no
-//   state.
+//   calling thread, one call at a time, all before it returns. The walk runs
+//   in a child process (forked per scan) that hands the items back: damage
+//   to a working copy's database that makes libsvn abort ends only that
+//   child, and the scan fails with SVN_ERR_WC_CORRUPT. The registry calls it
+//   from its status queue, the one thread of the extension that uses APR,
+//   so no other thread holds an APR lock when the child is forked.
+// - A file name that is not UTF-8 stops Subversion's walk at its folder;
+//   the scan then walks the working copy again around such folders (their
+//   items one by one), so every other item is reported as usual, and hands
+//   each such name to `skipped` instead. Such a folder's own status cannot
+//   be had when its parent holds a name like that too, nor the root's.
+//   Items reported before the first walk stopped may come once more.
 // - Each item arrives as its absolute path in valid UTF-8 (the root path as
-//   given, extended by path components; Subversion refuses a file name that
-//   is not UTF-8, and the scan then fails with an error), its
+//   given, extended by path components), its
 //   svn_client_status_t record, and an svn_wc_status2_t record built from
 //   the same status (scanner.cpp says which fields it fills). All three are
 //   valid only during the call.
@@ -24,7 +32,8 @@
 //   reported with the status svn_wc_status_external, then once more as the
 //   root of its own walk.
 // - The result is null on success. Otherwise it is an error the caller owns
-//   and frees with svn_error_clear; the items reported before it stay valid.
+//   and frees with svn_error_clear (the child's error chain, codes and
+//   messages); the items reported before it stay valid.
 //   An entry block that returns an error stops the scan, and that error (or
 //   one wrapping it) comes back.
 // - svn::workingCopyRoot() asks libsvn_client which working copy holds a
@@ -54,6 +63,8 @@ class KRVWorkingCopyStatusScanner {
 
   using EntryBlock =
       std::function<svn_error_t*(const char* path, const svn_client_status_t* status, const svn_wc_status2_t* wcStatus)>;
+  // The path (its bytes as on disk) of an entry left out for its name.
+  using SkipBlock = std::function<void(const std::string& path)>;
 
   // Every item to `depth`, unversioned items included, no out-of-date check.
   static Options localScanOptionsWithDepth(svn_depth_t depth);
@@ -61,7 +72,8 @@ class KRVWorkingCopyStatusScanner {
   // `configDir` names a Subversion configuration folder to read; without
   // one, Subversion's built-in defaults apply and no user file is read.
   static svn_error_t* scanLocalTarget(const std::string& rootPath, const std::optional<std::string>& configDir,
-                                      const Options& options, const EntryBlock& entryBlock);
+                                      const Options& options, const EntryBlock& entryBlock,
+                                      const SkipBlock& skipped = {});
 };
 
 namespace svn {

@@ -32,8 +32,10 @@ class PrincipalTest : public ::testing::Test {
     setenv("XDG_DATA_HOME", (dir / "data").c_str(), 1);
     setenv("XDG_CONFIG_HOME", (dir / "config").c_str(), 1);
     findersync::setDefaultController(controller);
-    wc = testsupport::makeSvnRepo(dir.path(), {{"a/b/c.txt", "one\n"}, {"a/b/d.txt", "two\n"}, {"top.txt", "t\n"}})
-             .wc;
+    auto repo =
+        testsupport::makeSvnRepo(dir.path(), {{"a/b/c.txt", "one\n"}, {"a/b/d.txt", "two\n"}, {"top.txt", "t\n"}});
+    wc = repo.wc;
+    repoURL = repo.repoURL;
   }
   void TearDown() override { findersync::setDefaultController(nullptr); }
 
@@ -85,7 +87,7 @@ class PrincipalTest : public ::testing::Test {
   testsupport::TempDir dir;
   testbus::Bus bus;
   std::shared_ptr<findersync::FakeController> controller = std::make_shared<findersync::FakeController>();
-  std::string wc;
+  std::string wc, repoURL;
   KRVFinderSync idle;  // never started
   int sentinels = 0;
 };
@@ -150,35 +152,56 @@ TEST_F(PrincipalTest, EndObservingDropsTheCachedStatus) {
   EXPECT_EQ(callsAfterSettling(), (Calls{{"", wc + "/top.txt"}, {"modified", wc + "/top.txt"}}));
 }
 
-TEST_F(PrincipalTest, EmptyChangeSetReRequestsOnlyTheRoot) {
-  idle.p_workingCopyDidChangeAtRootURL(url("/w"), {});
-  EXPECT_EQ(callsAfterSettling(), (Calls{{"", "/w"}}));
-}
+// Commands that write only inside ".svn" change badges all the same: each
+// rescan re-badges exactly the items whose badge differs from the previous
+// scan, and nothing else.
+TEST_F(PrincipalTest, SvnCommandsReBadgeExactlyTheItemsWhoseBadgeChanged) {
+  testsupport::writeFile(wc + "/a/new.txt", "new\n");
+  writeManifest({wc});
+  auto principal = KRVFinderSync::init();
+  ASSERT_NE(principal, nullptr);
+  for (const auto& item : {wc + "/a/new.txt", wc + "/a", wc, wc + "/top.txt"}) idle.requestBadgeIdentifierForURL(url(item));
+  ASSERT_EQ(callsAfterSettling(), (Calls{{"unversioned", wc + "/a/new.txt"}, {"modified", wc + "/a"}, {"modified", wc},
+                                         {"", wc + "/top.txt"}}));
+  const size_t before = callsAfterSettling().size();
 
-TEST_F(PrincipalTest, ChangeReRequestsRootItemsAndEveryFolderBetweenEachOnce) {
-  idle.p_workingCopyDidChangeAtRootURL(url("/w"), {url("/w/a/b/c.txt"), url("/w/a/b"), url("/w")});
+  testsupport::runOK({"svn", "add", "-q", wc + "/a/new.txt"});
+  ASSERT_TRUE(waitForCall({"added", wc + "/a/new.txt"}));
+  testsupport::runOK({"svn", "commit", "-q", "-m", "new", wc});
+  ASSERT_TRUE(waitForCall({"", wc}));
+  testsupport::runOK({"svn", "lock", "-q", wc + "/top.txt"});
+  ASSERT_TRUE(waitForCall({"locked", wc + "/top.txt"}));
   Calls calls = callsAfterSettling();
-  std::sort(calls.begin(), calls.end());
-  EXPECT_EQ(calls, (Calls{{"", "/w"}, {"", "/w/a"}, {"", "/w/a/b"}, {"", "/w/a/b/c.txt"}}));
-
-  idle.p_workingCopyDidChangeAtRootURL(url("/v"), {url("/v/d/x"), url("/v/d/y")});
-  calls = callsAfterSettling();
-  calls.erase(calls.begin(), calls.begin() + 4);
-  std::sort(calls.begin(), calls.end());
-  EXPECT_EQ(calls, (Calls{{"", "/v"}, {"", "/v/d"}, {"", "/v/d/x"}, {"", "/v/d/y"}}));
+  calls.erase(calls.begin(), calls.begin() + static_cast<std::ptrdiff_t>(before));
+  // The folders stayed "modified" through the add: no signal for them then.
+  ASSERT_EQ(calls.size(), 5u) << testing::PrintToString(calls);
+  EXPECT_EQ(calls[0], (Call{"added", wc + "/a/new.txt"}));
+  std::sort(calls.begin() + 1, calls.begin() + 4);
+  EXPECT_EQ(Calls(calls.begin() + 1, calls.begin() + 4), (Calls{{"", wc}, {"", wc + "/a"}, {"", wc + "/a/new.txt"}}));
+  EXPECT_EQ(calls[4], (Call{"locked", wc + "/top.txt"}));
 }
 
-TEST_F(PrincipalTest, ChangeAnswersComeFromAFreshScan) {
-  loadRoots({wc});
-  idle.requestBadgeIdentifierForURL(url(wc + "/a/b/d.txt"));
-  ASSERT_EQ(callsAfterSettling(), (Calls{{"", wc + "/a/b/d.txt"}}));
+// A working copy deleted, or moved away, and checked out again at the same
+// path is followed again.
+TEST_F(PrincipalTest, AWorkingCopyCheckedOutAgainAtItsPathIsFollowedAgain) {
+  testsupport::writeFile(wc + "/top.txt", "changed\n");
+  writeManifest({wc});
+  auto principal = KRVFinderSync::init();
+  ASSERT_NE(principal, nullptr);
+  idle.requestBadgeIdentifierForURL(url(wc + "/top.txt"));
+  ASSERT_EQ(callsAfterSettling(), (Calls{{"modified", wc + "/top.txt"}}));
+
+  testsupport::runOK({"rm", "-rf", wc});
+  ASSERT_TRUE(waitForCall({"", wc + "/top.txt"}));  // the old copy's badges go
+  testsupport::runOK({"svn", "checkout", "-q", repoURL, wc});
+  testsupport::writeFile(wc + "/a/b/c.txt", "changed\n");
+  EXPECT_TRUE(waitForCall({"modified", wc + "/a/b/c.txt"}, 40s));
+
+  testsupport::runOK({"mv", wc, wc + ".old"});
+  testsupport::runOK({"svn", "checkout", "-q", repoURL, wc});
+  ASSERT_TRUE(waitForCall({"", wc + "/a/b/c.txt"}, 40s));
   testsupport::writeFile(wc + "/a/b/d.txt", "changed\n");
-  idle.p_workingCopyDidChangeAtRootURL(url(wc), {url(wc + "/a/b/d.txt")});
-  Calls calls = callsAfterSettling();
-  calls.erase(calls.begin());
-  std::sort(calls.begin(), calls.end());
-  EXPECT_EQ(calls, (Calls{{"modified", wc}, {"modified", wc + "/a"}, {"modified", wc + "/a/b"},
-                          {"modified", wc + "/a/b/d.txt"}}));
+  EXPECT_TRUE(waitForCall({"modified", wc + "/a/b/d.txt"}, 40s));
 }
 
 // The monitor reports a change on disk through the principal; once the
@@ -189,6 +212,8 @@ TEST_F(PrincipalTest, ChangesOnDiskReBadgeUntilTheRootsAreEmptied) {
   auto principal = KRVFinderSync::init();
   ASSERT_NE(principal, nullptr);
   runMainFor(300ms);  // the monitor starts watching on its own queue
+  idle.requestBadgeIdentifierForURL(url(wc + "/top.txt"));  // the scan later ones are compared with
+  ASSERT_EQ(callsAfterSettling(), (Calls{{"", wc + "/top.txt"}}));
   testsupport::writeFile(wc + "/top.txt", "changed\n");
   EXPECT_TRUE(waitForCall({"modified", wc + "/top.txt"}));
   EXPECT_TRUE(contains({"modified", wc}));

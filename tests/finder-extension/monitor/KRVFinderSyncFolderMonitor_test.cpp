@@ -206,7 +206,8 @@ TEST_F(FolderMonitor, ARootContainsOnlyPathsBelowItsOwnName) {
   EXPECT_TRUE(reportsOf(a).empty()) << dir / "w/ab/x" << " is not inside " << a;
 }
 
-TEST_F(FolderMonitor, NestedRootsReportToTheOutermost) {
+// A working copy registered inside another one is re-badged by its own scan.
+TEST_F(FolderMonitor, NestedRootsReportToTheInnermost) {
   std::string outer = dir / "w", inner = dir / "w/sub", sentinel = dir / "sentinel";
   testsupport::makeDirs(inner);
   testsupport::makeDirs(sentinel);
@@ -215,9 +216,9 @@ TEST_F(FolderMonitor, NestedRootsReportToTheOutermost) {
   waitUntilWatching(outer);
 
   writeFile(inner + "/f", "1");
-  ASSERT_TRUE(waitForChange(outer, inner + "/f"));
+  ASSERT_TRUE(waitForChange(inner, inner + "/f"));
   settleWith(sentinel);
-  EXPECT_TRUE(reportsOf(inner).empty());
+  EXPECT_TRUE(reportsOf(outer).empty());
 }
 
 TEST_F(FolderMonitor, SvnAreaEventsExtendTheBurstWithoutNamingFiles) {
@@ -282,21 +283,25 @@ TEST_F(FolderMonitor, TheSameListAgainKeepsPendingChanges) {
   EXPECT_EQ(reportsOf(one).size(), 1u);
 }
 
-TEST_F(FolderMonitor, ANewListDropsPendingChanges) {
-  std::string one = dir / "one", two = dir / "two";
-  testsupport::makeDirs(one);
-  testsupport::makeDirs(two);
+// A registration made within the quiet period of another working copy's
+// change must not lose that change; a root that leaves the list takes its
+// pending changes with it.
+TEST_F(FolderMonitor, ANewListKeepsThePendingChangesOfTheRootsThatStay) {
+  std::string one = dir / "one", two = dir / "two", three = dir / "three";
+  for (const auto& root : {one, two, three}) testsupport::makeDirs(root);
   make(kLongQuiet);
-  setRoots({one});
-  waitUntilWatching(one);
-
-  writeFile(one + "/dropped", "1");
-  std::this_thread::sleep_for(std::chrono::milliseconds(static_cast<int>(kLatency * 4000)));
   setRoots({one, two});
-  waitUntilWatching(two);  // well after the dropped change's quiet period
-  settleWith(two);
-  EXPECT_EQ(findReport(one, one + "/dropped"), nullptr);
-  // The root stays monitored under the new list.
+  waitUntilWatching(one);
+  waitUntilWatching(two);
+
+  writeFile(one + "/kept", "1");
+  writeFile(two + "/dropped", "1");
+  std::this_thread::sleep_for(std::chrono::milliseconds(static_cast<int>(kLatency * 4000)));  // noted by now
+  setRoots({one, three});
+  ASSERT_TRUE(waitForChange(one, one + "/kept"));
+  waitUntilWatching(three);  // well after the dropped change's quiet period
+  settleWith(three);
+  EXPECT_TRUE(reportsOf(two).empty());
   writeFile(one + "/later", "1");
   EXPECT_TRUE(waitForChange(one, one + "/later"));
 }

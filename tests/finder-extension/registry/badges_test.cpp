@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <regex>
+#include <thread>
 
 #include "platform/dispatch/dispatch.h"
 #include "platform/svn/svn.h"
@@ -20,18 +21,20 @@ using namespace std::chrono_literals;
 using testsupport::writeFile;
 
 // Counts the scans of one working copy: each scan opens the working copy's
-// database once, and nothing else in these tests opens it.
+// database once, and nothing else in these tests opens it. Closes are
+// watched too: the kernel merges an event into an identical one still
+// unread, so back-to-back opens would count as one.
 class ScanCounter {
  public:
   explicit ScanCounter(const std::string& wc) : fd_(inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {
-    EXPECT_GE(inotify_add_watch(fd_, (wc + "/.svn/wc.db").c_str(), IN_OPEN), 0);
+    EXPECT_GE(inotify_add_watch(fd_, (wc + "/.svn/wc.db").c_str(), IN_OPEN | IN_CLOSE), 0);
   }
   ~ScanCounter() { close(fd_); }
   int scans() {
     alignas(inotify_event) char buffer[4096];
     for (ssize_t n; (n = read(fd_, buffer, sizeof buffer)) > 0;)
       for (ssize_t at = 0; at < n; at += sizeof(inotify_event) + reinterpret_cast<inotify_event*>(buffer + at)->len)
-        ++opens_;
+        if (reinterpret_cast<inotify_event*>(buffer + at)->mask & IN_OPEN) ++opens_;
     return opens_;
   }
 
@@ -40,14 +43,30 @@ class ScanCounter {
   int opens_ = 0;
 };
 
-// A clock the test moves by hand.
+// A clock the test moves by hand. While held, reading it waits: the status
+// queue stops at the next request, so the test can queue work behind it.
 struct ManualClock {
   std::shared_ptr<std::atomic<std::chrono::system_clock::time_point>> now =
       std::make_shared<std::atomic<std::chrono::system_clock::time_point>>(std::chrono::system_clock::now());
+  std::shared_ptr<std::atomic<bool>> held = std::make_shared<std::atomic<bool>>(false);
   KRVFinderSyncWorkingCopies::Clock clock() const {
-    return [now = now] { return now->load(); };
+    return [now = now, held = held] {
+      while (held->load()) std::this_thread::sleep_for(1ms);
+      return now->load();
+    };
   }
   void advance(std::chrono::milliseconds by) { now->store(now->load() + by); }
+};
+
+// What badgesDidChange reported, by path (the latest report of each).
+struct ChangeRecorder {
+  std::shared_ptr<std::map<std::string, std::string>> changes = std::make_shared<std::map<std::string, std::string>>();
+  KRVFinderSyncWorkingCopies::BadgesDidChange callback() const {
+    return [changes = changes](const KRVFinderSyncWorkingCopies::BadgeChanges& batch) {
+      EXPECT_TRUE(dispatch::mainQueue().isCurrent());
+      for (const auto& [path, badge] : batch) (*changes)[path] = badge;
+    };
+  }
 };
 
 class BadgesTest : public RegistryTest {
@@ -281,6 +300,152 @@ TEST_F(BadgesTest, ARootRemovedBetweenRequestsAnswersNothing) {
   EXPECT_EQ(badge(wc + "/top.txt"), none);
   EXPECT_EQ(badge(wc), none);
   EXPECT_TRUE(logged(failureMessage(wc))) << logText();
+}
+
+// Every rescan re-badges each item whose badge differs from the previous
+// scan, however many there are: far more than a change report can name.
+TEST_F(BadgesTest, ARescanReportsEveryItemWhoseBadgeChangedAndNothingElse) {
+  std::map<std::string, std::string> files;
+  for (int i = 0; i < 600; ++i) files["many/f" + std::to_string(i)] = "x\n";
+  files["top.txt"] = "t\n";
+  std::string wc = testsupport::makeSvnRepo(folder("big"), files).wc;
+  registerRoots({wc});
+  ChangeRecorder recorder;
+  registry_->setBadgesDidChange(recorder.callback());
+  EXPECT_EQ(badge(wc), none);
+  EXPECT_TRUE(recorder.changes->empty()) << "the first scan is what later ones are compared with";
+
+  for (int i = 0; i < 600; ++i) writeFile(wc + "/many/f" + std::to_string(i), "changed\n");
+  registry_->refreshBadgesForDirectoryURL(url(wc), true);
+  EXPECT_EQ(badge(wc + "/top.txt"), none);  // answered after the refresh's report
+  EXPECT_EQ(recorder.changes->size(), 602u);
+  EXPECT_EQ(recorder.changes->at(wc + "/many/f599"), "modified");
+  EXPECT_EQ(recorder.changes->at(wc + "/many"), "modified");
+  EXPECT_EQ(recorder.changes->at(wc), "modified");
+
+  recorder.changes->clear();
+  testsupport::runOK({"svn", "revert", "-q", "-R", wc});
+  registry_->refreshBadgesForDirectoryURL(url(wc), true);
+  EXPECT_EQ(badge(wc), none);
+  EXPECT_EQ(recorder.changes->size(), 602u);
+  for (const auto& [path, cleared] : *recorder.changes) EXPECT_EQ(cleared, "") << path;
+}
+
+// A working copy registered inside another one badges its own items, and
+// only its own scans re-badge them.
+TEST_F(BadgesTest, AnItemTakesItsBadgeFromTheInnermostRoot) {
+  std::string outer = copyOf(plain_, "outer");
+  std::string inner = outer + "/inner";
+  testsupport::copyTree(plain_, inner);
+  writeFile(inner + "/top.txt", "changed\n");
+  registerRoots({outer, inner});
+  EXPECT_EQ(badge(inner + "/top.txt"), "modified");
+  EXPECT_EQ(badge(inner), "modified");
+  EXPECT_EQ(badge(outer + "/top.txt"), none);
+
+  ChangeRecorder recorder;
+  registry_->setBadgesDidChange(recorder.callback());
+  writeFile(inner + "/d/b.txt", "changed\n");
+  writeFile(inner + "/top.txt", "t\n");
+  registry_->refreshBadgesForDirectoryURL(url(outer), true);
+  EXPECT_EQ(badge(outer + "/top.txt"), none);
+  EXPECT_TRUE(recorder.changes->empty());
+  registry_->refreshBadgesForDirectoryURL(url(inner + "/d"), true);
+  EXPECT_EQ(badge(inner + "/d/b.txt"), "modified");
+  EXPECT_EQ(*recorder.changes, (std::map<std::string, std::string>{
+                                   {inner + "/d/b.txt", "modified"}, {inner + "/d", "modified"}, {inner + "/top.txt", ""}}));
+}
+
+// Another svn holding the working copy's database makes the scan fail: the
+// badges it could not see stay until a scan sees them again.
+TEST_F(BadgesTest, AScanBlockedByAnotherSvnKeepsTheLastGoodBadges) {
+  std::string wc = copyOf(plain_, "wc");
+  writeFile(wc + "/top.txt", "changed\n");
+  registerRoots({wc});
+  EXPECT_EQ(badge(wc + "/top.txt"), "modified");
+  ChangeRecorder recorder;
+  registry_->setBadgesDidChange(recorder.callback());
+
+  std::string held = base() + "/held", release = base() + "/release";
+  ASSERT_EQ(std::system(("(echo 'BEGIN EXCLUSIVE;'; echo '.shell touch " + held + "'; while [ ! -e " + release +
+                         " ]; do sleep 0.1; done; echo 'COMMIT;') | sqlite3 " + wc + "/.svn/wc.db &")
+                            .c_str()),
+            0);
+  ASSERT_TRUE(testsupport::waitFor([&] { return testsupport::exists(held); }, 10s));
+  invalidate(wc);
+  EXPECT_EQ(badge(wc + "/top.txt"), "modified");
+  EXPECT_EQ(badge(wc), "modified");
+  EXPECT_TRUE(recorder.changes->empty());
+  EXPECT_NE(logText().find("Status scan of " + wc + " failed: E200033"), std::string::npos) << logText();
+
+  writeFile(release, "");
+  writeFile(wc + "/top.txt", "t\n");
+  bool refreshed = false;
+  for (int i = 0; i < 100 && !refreshed; ++i) {  // until the other svn has let go
+    invalidate(wc);
+    refreshed = badge(wc + "/top.txt") == none;
+  }
+  EXPECT_TRUE(refreshed);
+  EXPECT_EQ(recorder.changes->at(wc + "/top.txt"), "");
+}
+
+// Warm-ups and invalidations nobody waits for collapse: 1,500 of each,
+// queued behind a request, cost one scan.
+TEST_F(BadgesTest, QueuedRefreshesOfARootCollapseIntoOneScan) {
+  std::string wc = copyOf(plain_, "wc");
+  registerRoots({wc});
+  ScanCounter counter(wc);
+  EXPECT_EQ(badge(wc + "/top.txt"), none);
+  const int perScan = counter.scans();
+  ASSERT_GE(perScan, 1);
+
+  *clock_.held = true;
+  registry_->badgeIdentifierForURL(url(wc + "/top.txt"), [](const auto&) {});
+  for (int i = 0; i < 1500; ++i) {
+    invalidate(wc + "/d");
+    registry_->refreshBadgesForDirectoryURL(url(wc + "/d"), false);
+  }
+  *clock_.held = false;
+  EXPECT_EQ(badge(wc + "/top.txt"), none);
+  EXPECT_EQ(counter.scans(), 3 * perScan) << "the first, one for all refreshes, one after the last invalidation";
+}
+
+// Damage to one working copy's database that makes libsvn abort costs only
+// that working copy's scan; the others keep their badges.
+TEST_F(BadgesTest, ADamagedDatabaseFailsOnlyItsOwnWorkingCopy) {
+  std::string damaged = copyOf(plain_, "damaged");
+  std::string sound = copyOf(plain_, "sound");
+  writeFile(damaged + "/top.txt", "changed\n");
+  writeFile(sound + "/top.txt", "changed\n");
+  testsupport::runOK({"sqlite3", damaged + "/.svn/wc.db", "update nodes set kind = 'bogus' where local_relpath = 'top.txt'"});
+  registerRoots({damaged, sound});
+  EXPECT_EQ(badge(damaged + "/top.txt"), none);
+  EXPECT_EQ(badge(sound + "/top.txt"), "modified");
+  EXPECT_TRUE(std::regex_search(logText(), std::regex("Status scan of " + damaged + " failed: E155016 .+"))) << logText();
+  invalidate(sound);
+  EXPECT_EQ(badge(sound), "modified");
+}
+
+// A file name that is not UTF-8 is left out, with one log line, and the
+// rest of the working copy is badged as if it were not there.
+TEST_F(BadgesTest, ANameThatIsNotUtf8IsSkippedAndEverythingElseBadged) {
+  std::string wc = copyOf(rich_, "wc");
+  writeFile(wc + "/d/bad\xff.txt", "x\n");
+  writeFile(wc + "/d/e/worse\xfe", "x\n");
+  registerRoots({wc});
+  EXPECT_EQ(badge(wc + "/d/new.txt"), "unversioned");
+  EXPECT_EQ(badge(wc + "/d/b.txt"), none);
+  EXPECT_EQ(badge(wc + "/d"), "modified");
+  EXPECT_EQ(badge(wc + "/d/e"), none) << "its only change is the skipped name";
+  EXPECT_EQ(badge(wc + "/conf.txt"), "conflicted");
+  EXPECT_EQ(badge(wc + "/lk/locked.txt"), "locked");
+  EXPECT_EQ(badge(wc + "/gone.txt"), "deleted");
+  EXPECT_EQ(badge(wc), "conflicted");
+  invalidate(wc);
+  EXPECT_EQ(badge(wc + "/a.txt"), "modified");
+  EXPECT_TRUE(logged("Skipped " + wc + "/d/bad\\xFF.txt: the name is not valid UTF-8")) << logText();
+  EXPECT_TRUE(logged("Skipped " + wc + "/d/e/worse\\xFE: the name is not valid UTF-8")) << logText();
+  EXPECT_EQ(log_->messages().size(), 2u) << logText();
 }
 
 }  // namespace

@@ -253,6 +253,37 @@ TEST(EventStream, AFolderThatCannotBeWatchedIsReportedAsAChangeOfItsRoot) {
   EXPECT_EQ(unlimited.status, 1) << unlimited.out;
 }
 
+// Once the limit allows, the folders it refused are watched: a change deep
+// in the tree is reported by its own path again. Until then the root is
+// reported periodically, and the shortage is logged once.
+TEST(EventStream, WatchingResumesWhenTheWatchLimitIsRaised) {
+  TempDir dir;
+  testsupport::makeDirs(dir / "root/a/b/c/d");
+  if (testsupport::run({"unshare", "-U", "-r", "true"}).status != 0) {
+    GTEST_SKIP() << "no user namespaces here to lower the watch limit in";
+  }
+  std::string late = dir / "root/a/b/c/d/late", ready = dir / "ready";
+  auto result = testsupport::run(
+      {"unshare", "-U", "-r", "sh", "-c",
+       "limit=/proc/sys/user/max_inotify_watches; echo 3 > $limit; \"$0\" \"$1\" 60 \"$2\" \"$3\" & probe=$!; "
+       "while [ ! -e \"$2\" ]; do sleep 0.05; done; sleep 6; echo 100 > $limit; "
+       "while [ -d /proc/$probe ] && ! grep -qs '^State:.Z' /proc/$probe/status; do touch \"$3\"; sleep 0.2; done; wait $probe",
+       testsupport::binDir() + "/fileevents_probe", dir / "root", ready, late});
+  EXPECT_EQ(result.status, 0) << result.out << result.err;
+  std::istringstream lines(result.out);
+  std::vector<std::string> seen;
+  for (std::string line; std::getline(lines, line);) seen.push_back(line);
+  ASSERT_GE(seen.size(), 2u) << result.out;
+  EXPECT_EQ(seen[0], dir / "root");
+  EXPECT_EQ(seen[1], dir / "root") << "checked again while the limit holds";
+  size_t logged = 0;
+  std::istringstream errors(result.err);
+  for (std::string line; std::getline(errors, line);)
+    if (line.find("error: ") != std::string::npos && line.find("fs.inotify.max_user_watches") != std::string::npos)
+      ++logged;
+  EXPECT_EQ(logged, 1u) << result.err;
+}
+
 TEST(EventStream, NoCallbackRunsOnceStopHasReturned) {
   TempDir dir;
   testsupport::makeDirs(dir / "root");
