@@ -117,7 +117,7 @@ TEST_F(RegistryTest, ARequestFileThatIsNotADictionaryIsReplaced) {
   registry->p_requestRecoveryForWorkingCopies({{"A", 1}});
   EXPECT_EQ(recoveryRequest(), (plist::Dictionary{{"A", 1}}));
 
-  for (const std::string& junk : {std::string("garbage"), plist::toXML(plist::Value(plist::Array{1, 2}))}) {
+  for (const std::string& junk : {std::string("garbage"), plist::toXML(plist::Value(plist::Array{1, 2})).value()}) {
     testsupport::writeFile(recoveryFile(), junk);
     registry->p_requestRecoveryForWorkingCopies({{"B", 5}});
     EXPECT_EQ(recoveryRequest(), (plist::Dictionary{{"B", 5}})) << junk;

@@ -40,7 +40,7 @@ TEST_F(Defaults, StoresValuesInAPrivatePropertyListThatSurvivesTheProcess) {
 
 TEST_F(Defaults, CorruptFileReadsAsEmptyAndIsReplacedWholeOnTheNextWrite) {
   testsupport::makeDirs(dir / "config");
-  for (const std::string& junk : {std::string("not a plist \x01\x02"), plist::toXML(plist::Value(plist::Array{1, 2}))}) {
+  for (const std::string& junk : {std::string("not a plist \x01\x02"), plist::toXML(plist::Value(plist::Array{1, 2})).value()}) {
     testsupport::writeFile(file(), junk);
     EXPECT_FALSE(defaults::objectForKey("Key"));
     ASSERT_TRUE(defaults::setObjectForKey(plist::Value(7), "Key"));
