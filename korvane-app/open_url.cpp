@@ -1,12 +1,15 @@
-// open-url [--run] URL: the application's handler of korvane:// command
-// URLs. It reads the command file the URL names, reports the command on
-// standard output and in <container>/FinderSync/ReceivedCommands.log, and
-// with --run carries it out with the svn command line.
+// open-url [--run [--yes]] URL: the application's handler of korvane://
+// command URLs. It reads the command file the URL names, reports the command
+// on standard output and in <container>/FinderSync/ReceivedCommands.log, and
+// with --run carries it out with the svn command line; revert and commit ask
+// on the terminal first, or need --yes.
 //
 // The report, one line each:
 //   id: <UUID>
 //   action: <action>
-//   path: <path>          (one line per path, in the file's order)
+//   path: <path>          (one line per path, in the file's order; "\" is
+//                          written "\\", a line feed "\n", a carriage return
+//                          "\r", other control characters "\xHH")
 //   activate: yes|no      (whether the launcher asked us to come to the front:
 //                          an activation token in XDG_ACTIVATION_TOKEN or
 //                          DESKTOP_STARTUP_ID)
@@ -128,7 +131,7 @@ std::optional<ReceivedCommand> readCommandFile(const std::string& path, std::str
   ReceivedCommand command{*action->asString(), {}};
   for (const auto& value : *paths->asArray()) {
     const std::string* text = value.asString();
-    if (!text || text->empty() || text->front() != '/' || text->find('\n') != std::string::npos) {
+    if (!text || text->empty() || text->front() != '/') {
       *error = "malformed command file " + path + ": every path must be absolute";
       return std::nullopt;
     }
@@ -145,9 +148,30 @@ bool askedToActivate() {
   return false;
 }
 
+// A path on one report line.
+std::string escaped(const std::string& path) {
+  std::string out;
+  for (unsigned char c : path) {
+    if (c == '\\') {
+      out += "\\\\";
+    } else if (c == '\n') {
+      out += "\\n";
+    } else if (c == '\r') {
+      out += "\\r";
+    } else if (c < 0x20 || c == 0x7F) {
+      char hex[5];
+      std::snprintf(hex, sizeof hex, "\\x%02X", c);
+      out += hex;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out;
+}
+
 std::string report(const std::string& identifier, const ReceivedCommand& command) {
   std::string text = "id: " + identifier + "\naction: " + command.action + "\n";
-  for (const auto& path : command.paths) text += "path: " + path + "\n";
+  for (const auto& path : command.paths) text += "path: " + escaped(path) + "\n";
   text += std::string("activate: ") + (askedToActivate() ? "yes" : "no") + "\n";
   return text;
 }
@@ -163,16 +187,18 @@ void appendToLog(const std::string& path, const std::string& text) {
 }  // namespace
 
 int runOpenURL(const CommandArguments& args) {
-  bool carryOut = false;
+  bool carryOut = false, confirmed = false;
   std::vector<std::string> urls;
   for (const auto& arg : args) {
     if (arg == "--run") {
       carryOut = true;
-      continue;
+    } else if (arg == "--yes") {
+      confirmed = true;
+    } else {
+      urls.push_back(arg);
     }
-    urls.push_back(arg);
   }
-  if (urls.size() != 1) return fail("usage: korvane-app open-url [--run] URL");
+  if (urls.size() != 1) return fail("usage: korvane-app open-url [--run [--yes]] URL");
 
   std::string error;
   auto identifier = commandIdentifier(urls.front(), &error);
@@ -189,5 +215,5 @@ int runOpenURL(const CommandArguments& args) {
   std::fflush(stdout);
   appendToLog(finderSync.appendingPathComponent("ReceivedCommands.log").path(), text + "\n");
   if (!carryOut) return 0;
-  return carryOutCommand(command->action, command->paths) ? 0 : 1;
+  return carryOutCommand(command->action, command->paths, confirmed) ? 0 : 1;
 }
