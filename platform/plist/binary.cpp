@@ -3,7 +3,9 @@
 // depth limit, so outside files are never handed to it in this form.
 #include "binary.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <vector>
 
@@ -51,6 +53,12 @@ class Reader {
     table_ = static_cast<std::size_t>(table);
     count_ = static_cast<std::size_t>(count);
     onPath_.assign(count_, false);
+    // The expanded size is known before anything is built.
+    measured_.assign(count_, Measure{});
+    const Measure* whole = measure(top, 0);
+    if (whole == nullptr) return fail();
+    if (whole->nodes > kMaxNodes || whole->bytes > kMaxBytes)
+      return fail("the property list expands beyond the size this reader accepts");
     std::optional<Value> root;
     if (!object(top, 0, &root) || !root) return fail();
     return root;
@@ -90,6 +98,52 @@ class Reader {
 
   bool fits(std::size_t start, std::size_t count, std::size_t unit) const {
     return start <= table_ && count <= (table_ - start) / unit;
+  }
+
+  struct Measure {
+    int state = 0;  // 0 not yet seen, 1 on the current path, 2 measured
+    int height = 0;
+    std::size_t nodes = 0, bytes = 0;
+  };
+
+  static std::size_t saturatingAdd(std::size_t a, std::size_t b) { return a > SIZE_MAX - b ? SIZE_MAX : a + b; }
+
+  // The object's expanded node count, byte count and height, each shared
+  // object measured once; nullptr for a malformed, cyclic or too deep graph.
+  const Measure* measure(std::uint64_t ref, int depth) {
+    auto tooDeep = [&]() -> const Measure* {
+      fail("the property list is nested too deeply");
+      return nullptr;
+    };
+    if (ref >= count_) return nullptr;
+    if (depth > kMaxDepth) return tooDeep();
+    const auto index = static_cast<std::size_t>(ref);
+    Measure& m = measured_[index];
+    if (m.state == 1) return nullptr;
+    if (m.state == 2) return depth + m.height > kMaxDepth ? tooDeep() : &m;
+    const std::uint64_t offset = be(table_ + index * offsetSize_, offsetSize_);
+    if (offset < kHeaderSize || offset >= table_) return nullptr;
+    const auto at = static_cast<std::size_t>(offset);
+    const unsigned kind = b_[at] >> 4;
+    std::size_t length = 0, start = 0;
+    m.nodes = 1;
+    if (kind == 0x4 || kind == 0x5 || kind == 0x6) {
+      if (!lengthAt(at, &length, &start)) return nullptr;
+      m.bytes = kind == 0x6 ? saturatingAdd(length, length) : length;
+    } else if (kind == 0xA || kind == 0xC || kind == 0xD) {
+      const unsigned per = kind == 0xD ? 2 : 1;
+      if (!lengthAt(at, &length, &start) || !fits(start, length, refSize_ * per)) return nullptr;
+      m.state = 1;
+      for (std::size_t i = 0; i < length * per; ++i) {
+        const Measure* child = measure(be(start + i * refSize_, refSize_), depth + 1);
+        if (child == nullptr) return nullptr;
+        m.nodes = saturatingAdd(m.nodes, child->nodes);
+        m.bytes = saturatingAdd(m.bytes, child->bytes);
+        m.height = std::max(m.height, child->height + 1);
+      }
+    }
+    m.state = 2;
+    return &m;
   }
 
   bool spend(std::size_t bytes) {
@@ -230,6 +284,7 @@ class Reader {
   std::size_t table_ = 0, count_ = 0;
   std::size_t nodes_ = 0, spent_ = 0;
   std::vector<bool> onPath_;
+  std::vector<Measure> measured_;
   std::string error_;
 };
 

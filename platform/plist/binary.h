@@ -17,7 +17,7 @@
 namespace plist::detail {
 
 inline constexpr int kMaxDepth = 256;
-inline constexpr std::size_t kMaxNodes = 1'000'000;
+inline constexpr std::size_t kMaxNodes = 200'000;
 inline constexpr std::size_t kMaxBytes = 64u << 20;
 
 std::optional<Value> parseBinary(const std::uint8_t* bytes, std::size_t length, std::string* error);

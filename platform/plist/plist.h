@@ -3,7 +3,7 @@
 // Contract:
 // - parse() accepts XML and binary property lists; anything else gives
 //   nothing and an error text. Outside input is bounded before any library
-//   recurses into it: at most 64 MB, 256 levels of nesting, a million values
+//   recurses into it: at most 64 MB, 256 levels of nesting, 200,000 values
 //   once shared references are expanded. UID values are left out of the
 //   arrays and dictionaries holding them; a UID root is no document.
 // - readFile() reads regular files only, without blocking on a pipe or
