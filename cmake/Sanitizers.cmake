@@ -9,3 +9,11 @@ elseif(KRV_SANITIZE STREQUAL "thread")
 elseif(KRV_SANITIZE)
   message(FATAL_ERROR "KRV_SANITIZE must be empty, 'address' or 'thread'")
 endif()
+
+# KRV_FUZZ (clang only) instruments everything for libFuzzer's coverage, with
+# AddressSanitizer and UndefinedBehaviorSanitizer; only fuzz/ links libFuzzer.
+if(KRV_FUZZ)
+  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer
+                      -fno-sanitize-recover=undefined)
+  add_link_options(-fsanitize=address,undefined)
+endif()

@@ -1,11 +1,13 @@
 #include "svn_command.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <map>
@@ -27,6 +29,8 @@ bool runSvn(std::vector<std::string> args, std::string* output = nullptr) {
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   if (output) posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
+  // With SIGCHLD ignored a finished child leaves no status to wait for.
+  signal(SIGCHLD, SIG_DFL);
   pid_t pid = -1;
   const int spawned = posix_spawnp(&pid, "svn", &actions, nullptr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
@@ -43,14 +47,46 @@ bool runSvn(std::vector<std::string> args, std::string* output = nullptr) {
   }
   int status = 0;
   while (waitpid(pid, &status, 0) < 0) {
+    if (errno != EINTR) {
+      std::perror("korvane-app: waiting for svn");
+      return false;
+    }
   }
   return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
+// A trailing "@" keeps an "@" inside the path from reading as a peg revision.
+std::string pathArgument(const std::string& path) { return path + "@"; }
+
 bool runOnPaths(std::vector<std::string> args, const std::vector<std::string>& paths) {
   args.push_back("--");
-  args.insert(args.end(), paths.begin(), paths.end());
+  for (const auto& path : paths) args.push_back(pathArgument(path));
   return runSvn(std::move(args));
+}
+
+// An svn:ignore pattern matching exactly name: glob characters are escaped.
+std::string ignorePattern(const std::string& name) {
+  std::string pattern;
+  for (char c : name) {
+    if (c == '[' || c == ']' || c == '*' || c == '?' || c == '\\') pattern += '\\';
+    pattern += c;
+  }
+  return pattern;
+}
+
+// Revert and commit change things that cannot be had back: they go ahead
+// only when confirmed, or when the user says so on the terminal.
+bool confirm(const std::string& action, std::size_t count, bool confirmed) {
+  if (confirmed) return true;
+  if (!isatty(STDIN_FILENO)) {
+    std::fprintf(stderr, "korvane-app: %s needs confirmation: run it on a terminal or pass --yes\n", action.c_str());
+    return false;
+  }
+  std::fprintf(stderr, "%s %zu item%s? [y/N] ", action == "revert" ? "Revert" : "Commit", count,
+               count == 1 ? "" : "s");
+  char answer[16] = {};
+  if (std::fgets(answer, sizeof answer, stdin) == nullptr) return false;
+  return answer[0] == 'y' || answer[0] == 'Y';
 }
 
 // Adds each item's name to the svn:ignore property of the folder holding it.
@@ -64,27 +100,35 @@ bool ignore(const std::vector<std::string>& paths) {
   for (const auto& [folder, names] : namesByFolder) {
     std::string current;
     // A folder without the property makes propget fail; that is an empty list.
-    if (!runSvn({"propget", "--no-newline", "svn:ignore", "--", folder}, &current)) current.clear();
+    if (!runSvn({"propget", "--no-newline", "--", "svn:ignore", pathArgument(folder)}, &current)) current.clear();
     std::vector<std::string> patterns;
     std::istringstream lines(current);
     for (std::string line; std::getline(lines, line);) {
       if (!line.empty()) patterns.push_back(line);
     }
     for (const auto& name : names) {
-      if (std::find(patterns.begin(), patterns.end(), name) == patterns.end()) patterns.push_back(name);
+      // The property holds one pattern a line.
+      if (name.find_first_of("\r\n") != std::string::npos) {
+        std::fprintf(stderr, "korvane-app: cannot ignore a name with a line break in %s\n", folder.c_str());
+        ok = false;
+        continue;
+      }
+      const std::string pattern = ignorePattern(name);
+      if (std::find(patterns.begin(), patterns.end(), pattern) == patterns.end()) patterns.push_back(pattern);
     }
     std::string value;
     for (const auto& pattern : patterns) value += pattern + "\n";
-    ok = runSvn({"propset", "svn:ignore", value, "--", folder}) && ok;
+    ok = runSvn({"propset", "--", "svn:ignore", value, pathArgument(folder)}) && ok;
   }
   return ok;
 }
 
 }  // namespace
 
-bool carryOutCommand(const std::string& action, const std::vector<std::string>& paths) {
+bool carryOutCommand(const std::string& action, const std::vector<std::string>& paths, bool confirmed) {
   if (action == "reveal") return true;
   if (action == "update") return runOnPaths({"update"}, paths);
+  if ((action == "commit" || action == "revert") && !confirm(action, paths.size(), confirmed)) return false;
   if (action == "commit") return runOnPaths({"commit", "--message", "Committed from the file manager"}, paths);
   if (action == "add") return runOnPaths({"add", "--force", "--parents"}, paths);
   if (action == "revert") return runOnPaths({"revert", "--depth", "infinity"}, paths);

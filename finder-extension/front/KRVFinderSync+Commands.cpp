@@ -1,15 +1,22 @@
 // Handing a chosen command to the application: a command file in the shared
 // container, then the command URL opened with the application.
+#include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <system_error>
+#include <utility>
 
 #include "KRVFinderSync.h"
 #include "platform/container/container.h"
+#include "platform/findersync/findersync.h"
 #include "platform/plist/plist.h"
 #include "platform/uuid/uuid.h"
 #include "platform/workspace/workspace.h"
@@ -24,12 +31,71 @@ std::string lowercased(std::string text) {
   return text;
 }
 
+// Sub-folders deeper than this are left in place by the sweep.
+constexpr int kMaxSweepDepth = 32;
+
+class UniqueFd {
+ public:
+  explicit UniqueFd(int fd = -1) : fd_(fd) {}
+  UniqueFd(UniqueFd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+  UniqueFd& operator=(UniqueFd&& other) noexcept {
+    if (fd_ >= 0) close(fd_);
+    fd_ = std::exchange(other.fd_, -1);
+    return *this;
+  }
+  ~UniqueFd() {
+    if (fd_ >= 0) close(fd_);
+  }
+  int get() const { return fd_; }
+  explicit operator bool() const { return fd_ >= 0; }
+
+ private:
+  int fd_;
+};
+
 // An entry's own modification time; a symbolic link's, not its target's.
-std::optional<std::chrono::system_clock::time_point> contentModificationDate(const std::filesystem::path& path) {
-  struct stat st;
-  if (lstat(path.c_str(), &st) != 0) return std::nullopt;
+std::chrono::system_clock::time_point modificationDate(const struct stat& st) {
   return std::chrono::system_clock::time_point(std::chrono::duration_cast<std::chrono::system_clock::duration>(
       std::chrono::seconds(st.st_mtim.tv_sec) + std::chrono::nanoseconds(st.st_mtim.tv_nsec)));
+}
+
+std::vector<std::string> entryNames(int directory) {
+  std::vector<std::string> names;
+  DIR* listing = fdopendir(dup(directory));
+  if (listing == nullptr) return names;
+  while (const dirent* entry = readdir(listing)) {
+    const std::string name = entry->d_name;
+    if (name != "." && name != "..") names.push_back(name);
+  }
+  closedir(listing);
+  return names;
+}
+
+// Removes the entry itself (a link, never its target), a folder with what it
+// holds; errors leave things in place.
+void removeEntry(int directory, const std::string& name, const struct stat& st, int depth) {
+  if (!S_ISDIR(st.st_mode)) {
+    unlinkat(directory, name.c_str(), 0);
+    return;
+  }
+  if (depth >= kMaxSweepDepth) return;
+  UniqueFd folder(openat(directory, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  if (!folder) return;
+  for (const auto& inner : entryNames(folder.get())) {
+    struct stat innerStat;
+    if (fstatat(folder.get(), inner.c_str(), &innerStat, AT_SYMLINK_NOFOLLOW) == 0)
+      removeEntry(folder.get(), inner, innerStat, depth + 1);
+  }
+  unlinkat(directory, name.c_str(), AT_REMOVEDIR);
+}
+
+void sweepStaleEntries(int directory) {
+  const auto staleBefore = std::chrono::system_clock::now() - kStaleCommandAge;
+  for (const auto& name : entryNames(directory)) {
+    struct stat st;
+    if (fstatat(directory, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+    if (modificationDate(st) < staleBefore) removeEntry(directory, name, st, 0);
+  }
 }
 
 }  // namespace
@@ -46,16 +112,31 @@ std::optional<foundation::FileURL> KRVFinderSync::p_containingAppURL() {
 void KRVFinderSync::p_sendCommand(const std::string& action) {
   std::vector<std::string> paths = p_selectedItemPaths();
   if (paths.empty()) return;
+  // Failures are silent here; the host hands the reason to the bus caller.
+  auto fail = [](const std::string& reason) {
+    if (auto controller = findersync::defaultController()) controller->reportMenuActionFailure(reason);
+  };
   auto applicationURL = p_containingAppURL();
-  if (!applicationURL) return;
+  if (!applicationURL) return fail("the command was not sent: no Korvane application is installed");
   auto containerURL = container::containerURLForSecurityApplicationGroupIdentifier(container::kSharedGroupIdentifier);
-  if (!containerURL) return;
+  if (!containerURL) return fail("the command was not sent: the application group container is not available");
 
   const foundation::FileURL directory =
       containerURL->appendingPathComponent("FinderSync").appendingPathComponent("Commands");
   std::error_code ignored;
-  std::filesystem::create_directories(directory.path(), ignored);
-  p_deleteStaleCommandFilesInDirectory(directory);
+  std::filesystem::create_directories(containerURL->path(), ignored);
+  // Below the container every step is a real folder, never a symbolic link,
+  // so neither the sweep nor the write can reach anywhere else.
+  UniqueFd folder(open(containerURL->path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  for (const char* name : {"FinderSync", "Commands"}) {
+    if (!folder) break;
+    mkdirat(folder.get(), name, 0777);
+    folder = UniqueFd(openat(folder.get(), name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  }
+  if (!folder) {
+    return fail("the command was not sent: " + directory.path() + " is not a folder: " + std::strerror(errno));
+  }
+  sweepStaleEntries(folder.get());
 
   const std::string identifier = uuid::UUIDString();
   plist::Array pathValues(paths.begin(), paths.end());
@@ -64,8 +145,10 @@ void KRVFinderSync::p_sendCommand(const std::string& action) {
       {"paths", std::move(pathValues)},
       {"date", std::chrono::system_clock::now()},
   };
-  const std::string file = directory.appendingPathComponent(identifier + ".plist").path();
-  if (!plist::writeFileAtomically(file, command, 0600)) return;
+  std::string error;
+  if (!plist::writeFileAtomically(folder.get(), identifier + ".plist", command, 0600, &error)) {
+    return fail("the command was not sent: " + directory.path() + "/" + error);
+  }
 
   // The file is complete under its final name before the application can
   // receive the URL that names it.
@@ -76,17 +159,6 @@ void KRVFinderSync::p_sendCommand(const std::string& action) {
 }
 
 void KRVFinderSync::p_deleteStaleCommandFilesInDirectory(const foundation::FileURL& directory) {
-  std::error_code ec;
-  std::filesystem::directory_iterator entries(directory.path(), ec);
-  if (ec) return;
-  const auto staleBefore = std::chrono::system_clock::now() - kStaleCommandAge;
-  for (; entries != std::filesystem::directory_iterator(); entries.increment(ec)) {
-    const std::filesystem::path path = entries->path();
-    auto modified = contentModificationDate(path);
-    if (modified && *modified < staleBefore) {
-      // remove_all removes a symbolic link itself, never what it points to.
-      std::error_code removeError;
-      std::filesystem::remove_all(path, removeError);
-    }
-  }
+  UniqueFd folder(open(directory.path().c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  if (folder) sweepStaleEntries(folder.get());
 }

@@ -60,22 +60,25 @@ void KRVFinderSyncWorkingCopies::p_requestRecoveryForWorkingCopies(
   KRVFinderSyncLog().notice("Asking the app for fresh bookmarks for " + std::to_string(generations.size()) +
                             " working copies");
   // The file is complete before the notification goes out, so the
-  // application finds every new entry when it reacts.
-  if (auto directory = p_groupDirectoryURL()) {
-    std::error_code ignored;
-    std::filesystem::create_directories(directory->path(), ignored);
-    std::string path = directory->appendingPathComponent(kRecoveryRequestFileName).path();
-    // Earlier requests stay; a file that is not a dictionary is replaced.
-    plist::Dictionary request;
-    if (auto existing = plist::readFile(path); existing && existing->asDictionary() != nullptr) {
-      request = *existing->asDictionary();
-    }
-    for (const auto& [id, generation] : generations) request.insert_or_assign(id, generation);
-    plist::writeFileAtomically(path, plist::Value(std::move(request)));
+  // application finds every new entry when it reacts. A request that could
+  // not be written is not marked as asked, so the next reload asks again.
+  auto directory = p_groupDirectoryURL();
+  if (!directory) return;  // no container: there is no manifest either
+  std::error_code ignored;
+  std::filesystem::create_directories(directory->path(), ignored);
+  std::string path = directory->appendingPathComponent(kRecoveryRequestFileName).path();
+  // Earlier requests stay; a file that is not a dictionary is replaced.
+  plist::Dictionary request;
+  if (auto existing = plist::readFile(path); existing && existing->asDictionary() != nullptr) {
+    request = *existing->asDictionary();
   }
-  {
+  for (const auto& [id, generation] : generations) request.insert_or_assign(id, generation);
+  std::string error;
+  if (plist::writeFileAtomically(path, plist::Value(std::move(request)), 0644, &error)) {
     std::lock_guard lock(i_stateLock);
     for (const auto& [id, generation] : generations) i_lastRequestedGenerations.insert_or_assign(id, generation);
+  } else {
+    KRVFinderSyncLog().error("Could not write the recovery request: " + error);
   }
   notifications::post(kNeedBookmarksNotification);
 }

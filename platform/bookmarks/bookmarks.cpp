@@ -40,8 +40,13 @@ std::optional<plist::Data> bookmarkData(const foundation::FileURL& url, std::uin
       {"inode", asStored(st.st_ino)},
       {"securityScope", (options & kCreationWithSecurityScope) != 0},
   };
-  std::string xml = plist::toXML(plist::Value(std::move(bookmark)));
-  return plist::Data(xml.begin(), xml.end());
+  std::string why;
+  auto xml = plist::toXML(plist::Value(std::move(bookmark)), &why);
+  if (!xml) {
+    setError(error, "Cannot make a bookmark of \"" + path + "\": " + why);
+    return std::nullopt;
+  }
+  return plist::Data(xml->begin(), xml->end());
 }
 
 std::optional<Resolved> resolve(const plist::Data& bookmark, std::uint64_t options, std::string* error) {

@@ -33,10 +33,15 @@ plist::Dictionary readStore(const std::string& path) {
 }
 
 bool writeStore(const std::string& path, const plist::Dictionary& store, std::string* error) {
-  std::string folder = std::filesystem::path(path).parent_path().string();
-  if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
-    if (error != nullptr) *error = "cannot create " + folder + ": " + std::strerror(errno);
-    return false;
+  // The folder and any missing parent, private to the user, as XDG asks.
+  const std::filesystem::path folder = std::filesystem::path(path).parent_path();
+  std::filesystem::path partial;
+  for (const auto& part : folder) {
+    partial /= part;
+    if (mkdir(partial.c_str(), 0700) != 0 && errno != EEXIST) {
+      if (error != nullptr) *error = "cannot create " + partial.string() + ": " + std::strerror(errno);
+      return false;
+    }
   }
   return plist::writeFileAtomically(path, plist::Value(store), 0600, error);
 }

@@ -131,6 +131,17 @@ void BusController::setSelection(std::vector<foundation::FileURL> selected,
   std::lock_guard lock(mutex_);
   selected_ = std::move(selected);
   targeted_ = std::move(targeted);
+  failure_.reset();
+}
+
+void BusController::reportMenuActionFailure(const std::string& reason) {
+  std::lock_guard lock(mutex_);
+  failure_ = reason;
+}
+
+std::optional<std::string> BusController::menuActionFailure() const {
+  std::lock_guard lock(mutex_);
+  return failure_;
 }
 
 }  // namespace findersync

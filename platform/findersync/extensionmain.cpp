@@ -41,6 +41,7 @@ constexpr const char* kIntrospection = R"(<node>
 </node>)";
 
 constexpr const char* kUnknownActionError = "com.korvaneapp.v3.FinderSync.Error.UnknownAction";
+constexpr const char* kActionFailedError = "com.korvaneapp.v3.FinderSync.Error.ActionFailed";
 
 struct Host {
   std::shared_ptr<FinderSync> principal;
@@ -104,10 +105,15 @@ void chooseMenuItem(Host& host, GVariant* parameters, GDBusMethodInvocation* inv
   // alone until it is cleared.
   host.controller->setSelection(std::move(selected), std::move(target));
   bool known = host.principal->performMenuAction(action);
+  std::optional<std::string> failure = host.controller->menuActionFailure();
   host.controller->setSelection({}, std::nullopt);
   if (!known) {
     g_dbus_method_invocation_return_dbus_error(invocation, kUnknownActionError,
                                                (std::string("no menu action \"") + action + "\"").c_str());
+    return;
+  }
+  if (failure) {
+    g_dbus_method_invocation_return_dbus_error(invocation, kActionFailedError, failure->c_str());
     return;
   }
   g_dbus_method_invocation_return_value(invocation, nullptr);

@@ -53,6 +53,17 @@ void FakeController::setSelection(std::vector<foundation::FileURL> selected,
   std::lock_guard lock(mutex_);
   selected_ = std::move(selected);
   targeted_ = std::move(targeted);
+  failure_.reset();
+}
+
+void FakeController::reportMenuActionFailure(const std::string& reason) {
+  std::lock_guard lock(mutex_);
+  failure_ = reason;
+}
+
+std::optional<std::string> FakeController::menuActionFailure() const {
+  std::lock_guard lock(mutex_);
+  return failure_;
 }
 
 std::vector<foundation::URLSet> FakeController::directoryURLCalls() const {

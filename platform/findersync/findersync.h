@@ -27,7 +27,9 @@
 //                                        (title, action) pairs; ("", "") is a separator
 //   ChooseMenuItem(s action, as selected, s targeted)
 //                                        runs performMenuAction(action) while the
-//                                        controller reports that selection
+//                                        controller reports that selection; an
+//                                        unknown action fails with ...Error.UnknownAction,
+//                                        one that reports a failure with ...Error.ActionFailed
 //   signal BadgesChanged(a(ss) changes)  the (path, badge) pairs of the
 //                                        setBadgeIdentifier() calls of one main-loop
 //                                        turn, in order; badge "" clears. It is the
@@ -91,6 +93,9 @@ class Controller {
                              const std::string& identifier) = 0;
   virtual std::vector<foundation::FileURL> selectedItemURLs() const = 0;
   virtual std::optional<foundation::FileURL> targetedURL() const = 0;
+  // A chosen menu action that could not be carried out says why; the host
+  // answers the ChooseMenuItem call with it as an error.
+  virtual void reportMenuActionFailure(const std::string&) {}
 };
 
 // The installed controller, or nullptr when none is installed.
@@ -115,6 +120,9 @@ class FakeController final : public Controller {
   std::optional<foundation::FileURL> targetedURL() const override;
 
   void setSelection(std::vector<foundation::FileURL> selected, std::optional<foundation::FileURL> targeted);
+  void reportMenuActionFailure(const std::string& reason) override;
+  // The last failure reported, if any.
+  std::optional<std::string> menuActionFailure() const;
 
   // Every setDirectoryURLs call, in order.
   std::vector<foundation::URLSet> directoryURLCalls() const;
@@ -129,6 +137,7 @@ class FakeController final : public Controller {
   std::vector<BadgeImageCall> imageCalls_;
   std::vector<foundation::FileURL> selected_;
   std::optional<foundation::FileURL> targeted_;
+  std::optional<std::string> failure_;
 };
 
 // A registered badge image as the BadgeImages property lists it; a PNG path
@@ -163,8 +172,11 @@ class BusController final : public Controller {
 
   // In registration order; a later registration of an identifier replaces it.
   std::vector<BadgeImageEntry> badgeImages() const;
-  // The selection a chosen menu action sees; the host sets it around the action.
+  // The selection a chosen menu action sees; the host sets it around the
+  // action, which clears any failure reported before.
   void setSelection(std::vector<foundation::FileURL> selected, std::optional<foundation::FileURL> targeted);
+  void reportMenuActionFailure(const std::string& reason) override;
+  std::optional<std::string> menuActionFailure() const;
 
  private:
   void emit(const char* signal, GVariant* parameters) const;
@@ -180,6 +192,7 @@ class BusController final : public Controller {
   std::vector<BadgeImageEntry> images_;
   std::vector<foundation::FileURL> selected_;
   std::optional<foundation::FileURL> targeted_;
+  std::optional<std::string> failure_;
 };
 
 // The extension process's entry point: connects to the session bus, installs

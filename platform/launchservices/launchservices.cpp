@@ -81,21 +81,12 @@ std::optional<std::string> stringValue(GKeyFile* file, const char* key) {
   return result;
 }
 
-// The untranslated Name of an entry that counts as a shown application;
-// nothing for a hidden entry or a file that is not an application entry.
 std::optional<std::string> shownApplicationName(const std::string& path) {
-  std::unique_ptr<GKeyFile, decltype(&g_key_file_free)> file(g_key_file_new(), g_key_file_free);
-  if (!g_key_file_load_from_file(file.get(), path.c_str(), G_KEY_FILE_NONE, nullptr)) return std::nullopt;
-  gchar* startGroup = g_key_file_get_start_group(file.get());
-  bool entryFirst = startGroup != nullptr && std::string_view(startGroup) == G_KEY_FILE_DESKTOP_GROUP;
-  g_free(startGroup);
-  if (!entryFirst) return std::nullopt;
-  std::optional<std::string> type = stringValue(file.get(), G_KEY_FILE_DESKTOP_KEY_TYPE);
-  std::optional<std::string> name = stringValue(file.get(), G_KEY_FILE_DESKTOP_KEY_NAME);
-  if (type != G_KEY_FILE_DESKTOP_TYPE_APPLICATION || !name) return std::nullopt;
-  // An absent or malformed Hidden key leaves the entry shown.
-  if (g_key_file_get_boolean(file.get(), G_KEY_FILE_DESKTOP_GROUP, G_KEY_FILE_DESKTOP_KEY_HIDDEN, nullptr))
-    return std::nullopt;
+  gchar* contents = nullptr;
+  gsize length = 0;
+  if (!g_file_get_contents(path.c_str(), &contents, &length, nullptr)) return std::nullopt;
+  auto name = shownApplicationNameInEntry(std::string_view(contents, length));
+  g_free(contents);
   return name;
 }
 
@@ -130,6 +121,26 @@ std::optional<std::vector<foundation::FileURL>> resultOrError(std::vector<founda
 }
 
 }  // namespace
+
+// The untranslated Name of an entry that counts as a shown application;
+// nothing for a hidden entry or a file that is not an application entry.
+std::optional<std::string> shownApplicationNameInEntry(std::string_view contents) {
+  std::unique_ptr<GKeyFile, decltype(&g_key_file_free)> file(g_key_file_new(), g_key_file_free);
+  if (!g_key_file_load_from_data(file.get(), contents.data(), contents.size(), G_KEY_FILE_NONE, nullptr))
+    return std::nullopt;
+  gchar* startGroup = g_key_file_get_start_group(file.get());
+  bool entryFirst = startGroup != nullptr && std::string_view(startGroup) == G_KEY_FILE_DESKTOP_GROUP;
+  g_free(startGroup);
+  if (!entryFirst) return std::nullopt;
+  std::optional<std::string> type = stringValue(file.get(), G_KEY_FILE_DESKTOP_KEY_TYPE);
+  std::optional<std::string> name = stringValue(file.get(), G_KEY_FILE_DESKTOP_KEY_NAME);
+  if (type != G_KEY_FILE_DESKTOP_TYPE_APPLICATION || !name) return std::nullopt;
+  // An absent or malformed Hidden key leaves the entry shown.
+  if (g_key_file_get_boolean(file.get(), G_KEY_FILE_DESKTOP_GROUP, G_KEY_FILE_DESKTOP_KEY_HIDDEN, nullptr))
+    return std::nullopt;
+  return name;
+}
+
 
 std::optional<std::vector<foundation::FileURL>> LSCopyApplicationURLsForBundleIdentifier(
     const std::string& bundleIdentifier, std::string* error) {

@@ -25,6 +25,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/foundation/fileurl.h"
@@ -41,5 +42,10 @@ std::optional<std::vector<foundation::FileURL>> LSCopyApplicationURLsForBundleId
 // first; nullopt and an error text when none (always for an empty name).
 std::optional<std::vector<foundation::FileURL>> applicationURLsForName(const std::string& name,
                                                                        std::string* error = nullptr);
+
+// The untranslated Name of a desktop entry's contents when it counts as a
+// shown application; nothing for a hidden entry or anything else. The lookups
+// above read each file through it.
+std::optional<std::string> shownApplicationNameInEntry(std::string_view contents);
 
 }  // namespace launchservices

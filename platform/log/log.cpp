@@ -3,6 +3,7 @@
 #include <glib.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <mutex>
 
@@ -16,6 +17,13 @@ std::mutex& captureMutex() {
 }
 std::vector<Entry>* capture = nullptr;  // guarded by captureMutex()
 
+// The program's own name (finder-extension, korvane-app), which journalctl -t
+// finds; GLib knows one only when the program has set it.
+const char* programName() {
+  const char* name = g_get_prgname();
+  return name != nullptr ? name : program_invocation_short_name;
+}
+
 void write(const Entry& entry) {
   const char* priority = entry.level == Level::Error ? "3" : "5";  // syslog err / notice
   const GLogField fields[] = {
@@ -23,14 +31,14 @@ void write(const Entry& entry) {
       {"PRIORITY", priority, -1},
       {"SUBSYSTEM", entry.subsystem.c_str(), -1},
       {"CATEGORY", entry.category.c_str(), -1},
-      {"SYSLOG_IDENTIFIER", g_get_prgname() != nullptr ? g_get_prgname() : "korvane", -1},
+      {"SYSLOG_IDENTIFIER", programName(), -1},
   };
   GLogLevelFlags level = entry.level == Level::Error ? G_LOG_LEVEL_CRITICAL : G_LOG_LEVEL_MESSAGE;
   if (g_log_writer_is_journald(STDERR_FILENO) &&
       g_log_writer_journald(level, fields, G_N_ELEMENTS(fields), nullptr) == G_LOG_WRITER_HANDLED) {
     return;
   }
-  std::fprintf(stderr, "%s[%d] %s/%s %s: %s\n", g_get_prgname() != nullptr ? g_get_prgname() : "korvane",
+  std::fprintf(stderr, "%s[%d] %s/%s %s: %s\n", programName(),
                static_cast<int>(getpid()), entry.subsystem.c_str(), entry.category.c_str(),
                entry.level == Level::Error ? "error" : "default", entry.message.c_str());
 }

@@ -8,9 +8,12 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <iterator>
+#include <algorithm>
 #include <memory>
+#include <random>
+#include <string_view>
+
+#include "binary.h"
 
 namespace plist {
 
@@ -24,9 +27,13 @@ struct NodeDeleter {
 };
 using Node = std::unique_ptr<void, NodeDeleter>;
 
+// A UID (keyed-archiver reference) means nothing to our readers: fromNode
+// gives an empty Value for it, and containers leave it out.
+bool isIgnorable(plist_t node) { return plist_get_node_type(node) == PLIST_UID; }
+
 std::optional<Value> fromNode(plist_t node, int depth) {
-  // Deep nesting in outside input must not exhaust the stack.
-  if (node == nullptr || depth > 256) return std::nullopt;
+  // The XML pre-scan keeps libplist itself within this depth.
+  if (node == nullptr || depth > detail::kMaxDepth) return std::nullopt;
   switch (plist_get_node_type(node)) {
     case PLIST_BOOLEAN: {
       uint8_t b = 0;
@@ -43,17 +50,12 @@ std::optional<Value> fromNode(plist_t node, int depth) {
       plist_get_real_val(node, &d);
       return Value(d);
     }
-    case PLIST_STRING:
-    case PLIST_KEY: {
-      char* s = nullptr;
-      if (plist_get_node_type(node) == PLIST_STRING) {
-        plist_get_string_val(node, &s);
-      } else {
-        plist_get_key_val(node, &s);
-      }
-      std::string out = s != nullptr ? s : "";
-      std::free(s);
-      return Value(std::move(out));
+    case PLIST_STRING: {
+      // By pointer and length: a string holding U+0000 trips an assertion in
+      // libplist's copying getter.
+      uint64_t length = 0;
+      const char* s = plist_get_string_ptr(node, &length);
+      return Value(s != nullptr ? std::string(s, length) : std::string());
     }
     case PLIST_DATA: {
       char* bytes = nullptr;
@@ -74,7 +76,9 @@ std::optional<Value> fromNode(plist_t node, int depth) {
       uint32_t n = plist_array_get_size(node);
       out.reserve(n);
       for (uint32_t i = 0; i < n; ++i) {
-        auto item = fromNode(plist_array_get_item(node, i), depth + 1);
+        plist_t child = plist_array_get_item(node, i);
+        if (child != nullptr && isIgnorable(child)) continue;
+        auto item = fromNode(child, depth + 1);
         if (!item) return std::nullopt;
         out.push_back(std::move(*item));
       }
@@ -91,6 +95,7 @@ std::optional<Value> fromNode(plist_t node, int depth) {
         if (key == nullptr) break;
         std::string k = key;
         std::free(key);
+        if (item != nullptr && isIgnorable(item)) continue;
         auto v = fromNode(item, depth + 1);
         if (!v) {
           std::free(it);
@@ -138,6 +143,107 @@ void setError(std::string* error, std::string text) {
   if (error != nullptr) *error = std::move(text);
 }
 
+// Files larger than this are refused unread.
+constexpr std::size_t kMaxFileSize = detail::kMaxBytes;
+
+// The deepest element nesting of an XML document, counted the way an XML
+// reader nests (comments, processing instructions, CDATA and the doctype
+// hold no elements), so depth is known before libplist recurses into it.
+// Stops counting once past limit.
+int xmlDepth(std::string_view text, int limit) {
+  int depth = 0, deepest = 0;
+  std::size_t i = 0;
+  auto skipPast = [&](std::string_view end, std::size_t from) {
+    std::size_t found = text.find(end, from);
+    i = found == std::string_view::npos ? text.size() : found + end.size();
+  };
+  while (i < text.size() && deepest <= limit) {
+    if (text[i] != '<') {
+      ++i;
+      continue;
+    }
+    std::string_view rest = text.substr(i);
+    if (rest.starts_with("<!--")) {
+      skipPast("-->", i + 4);
+    } else if (rest.starts_with("<![CDATA[")) {
+      skipPast("]]>", i + 9);
+    } else if (rest.starts_with("<?")) {
+      skipPast("?>", i + 2);
+    } else if (rest.starts_with("<!")) {
+      // A doctype may hold an internal subset in brackets.
+      int brackets = 0;
+      for (++i; i < text.size(); ++i) {
+        if (text[i] == '[') ++brackets;
+        if (text[i] == ']') --brackets;
+        if (text[i] == '>' && brackets <= 0) break;
+      }
+      ++i;
+    } else if (rest.starts_with("</")) {
+      --depth;
+      skipPast(">", i + 2);
+    } else {
+      // A start tag; '>' inside a quoted attribute value does not end it.
+      char quote = 0;
+      for (++i; i < text.size(); ++i) {
+        if (quote != 0) {
+          if (text[i] == quote) quote = 0;
+        } else if (text[i] == '"' || text[i] == '\'') {
+          quote = text[i];
+        } else if (text[i] == '>') {
+          break;
+        }
+      }
+      if (i >= text.size() || text[i - 1] != '/') deepest = std::max(deepest, ++depth);
+      ++i;
+    }
+  }
+  return deepest;
+}
+
+// Whether XML 1.0 can carry the text, and so whether an XML reader gives it
+// back: valid UTF-8 without control characters other than tab, line feed and
+// carriage return, and without U+FFFE or U+FFFF.
+bool isXMLText(const std::string& text) {
+  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+  const auto* end = p + text.size();
+  while (p < end) {
+    unsigned c = *p;
+    int extra = c < 0x80 ? 0 : (c >> 5) == 0x6 ? 1 : (c >> 4) == 0xE ? 2 : (c >> 3) == 0x1E ? 3 : -1;
+    if (extra < 0 || end - p <= extra) return false;
+    std::uint32_t code = extra == 0 ? c : c & (0x3F >> extra);
+    for (int k = 1; k <= extra; ++k) {
+      if ((p[k] & 0xC0) != 0x80) return false;
+      code = (code << 6) | (p[k] & 0x3F);
+    }
+    static constexpr std::uint32_t kLeast[] = {0, 0x80, 0x800, 0x10000};
+    if (code < kLeast[extra] || code > 0x10FFFF || (code >= 0xD800 && code < 0xE000)) return false;
+    if ((code < 0x20 && code != '\t' && code != '\n' && code != '\r') || code == 0xFFFE || code == 0xFFFF)
+      return false;
+    p += extra + 1;
+  }
+  return true;
+}
+
+bool isWritable(const Value& value, std::string* error) {
+  auto refuse = [&](const std::string& text) {
+    setError(error, "the string \"" + text.substr(0, 64) +
+                        "\" holds a character that a property list in XML cannot carry");
+    return false;
+  };
+  if (auto s = value.asString()) return isXMLText(*s) || refuse(*s);
+  if (auto array = value.asArray()) {
+    for (const auto& item : *array)
+      if (!isWritable(item, error)) return false;
+  }
+  if (auto dict = value.asDictionary()) {
+    for (const auto& [key, item] : *dict) {
+      if (!isXMLText(key)) return refuse(key);
+      if (!isWritable(item, error)) return false;
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 const Value* lookup(const Dictionary* dict, const std::string& key) {
@@ -147,77 +253,142 @@ const Value* lookup(const Dictionary* dict, const std::string& key) {
 }
 
 std::optional<Value> parse(const Data& bytes, std::string* error) {
-  if (bytes.empty() || bytes.size() > UINT32_MAX) {
+  if (bytes.empty() || bytes.size() > kMaxFileSize) {
     setError(error, bytes.empty() ? "the file is empty" : "the file is too large");
     return std::nullopt;
   }
   const char* raw = reinterpret_cast<const char*>(bytes.data());
   auto length = static_cast<uint32_t>(bytes.size());
-  plist_t root = nullptr;
-  if (plist_is_binary(raw, length)) {
-    plist_from_bin(raw, length, &root);
-  } else {
-    // libplist's XML reader wants text; a NUL inside it is not a property list.
-    if (std::memchr(raw, '\0', length) != nullptr) {
-      setError(error, "the data is not a property list");
-      return std::nullopt;
-    }
-    std::string text(raw, length);
-    plist_from_xml(text.c_str(), length, &root);
+  if (plist_is_binary(raw, length)) return detail::parseBinary(bytes.data(), bytes.size(), error);
+  // libplist's XML reader wants text; a NUL inside it is not a property list.
+  if (std::memchr(raw, '\0', length) != nullptr) {
+    setError(error, "the data is not a property list");
+    return std::nullopt;
   }
+  std::string text(raw, length);
+  // <plist> and a leaf element wrap the value's own nesting.
+  if (xmlDepth(text, detail::kMaxDepth + 2) > detail::kMaxDepth + 2) {
+    setError(error, "the property list is nested too deeply");
+    return std::nullopt;
+  }
+  plist_t root = nullptr;
+  plist_from_xml(text.c_str(), length, &root);
   Node owned(root);
-  auto value = fromNode(root, 0);
+  std::optional<Value> value;
+  if (root != nullptr && !isIgnorable(root)) value = fromNode(root, 0);
   if (!value) setError(error, "the data is not a property list");
   return value;
 }
 
 std::optional<Value> readFile(const std::string& path, std::string* error) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
+  // Non-blocking, so a named pipe at the path cannot hold the reader; only
+  // regular files are read.
+  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) {
     setError(error, "cannot open " + path + ": " + std::strerror(errno));
     return std::nullopt;
   }
-  Data bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  auto refuse = [&](const std::string& why) {
+    close(fd);
+    setError(error, path + ": " + why);
+    return std::nullopt;
+  };
+  struct stat st;
+  if (fstat(fd, &st) != 0) return refuse(std::strerror(errno));
+  if (!S_ISREG(st.st_mode)) return refuse("not a regular file");
+  if (static_cast<std::uint64_t>(st.st_size) > kMaxFileSize) return refuse("the file is too large");
+  Data bytes;
+  std::uint8_t buffer[65536];
+  for (;;) {
+    ssize_t n = read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return refuse(std::strerror(errno));
+    if (n == 0) break;
+    if (bytes.size() + static_cast<std::size_t>(n) > kMaxFileSize) return refuse("the file is too large");
+    bytes.insert(bytes.end(), buffer, buffer + n);
+  }
+  close(fd);
   std::string why;
   auto value = parse(bytes, &why);
   if (!value) setError(error, path + ": " + why);
   return value;
 }
 
-std::string toXML(const Value& value) {
+std::optional<std::string> toXML(const Value& value, std::string* error) {
+  if (!isWritable(value, error)) return std::nullopt;
   Node node(toNode(value));
   char* xml = nullptr;
   uint32_t length = 0;
   plist_to_xml(node.get(), &xml, &length);
-  std::string out(xml != nullptr ? xml : "", length);
+  std::string out;
+  out.reserve(length);
+  // libplist writes a carriage return raw, and XML readers turn raw ones into
+  // line feeds; as a character reference it survives.
+  for (uint32_t i = 0; i < length; ++i) {
+    if (xml[i] == '\r') out += "&#13;";
+    else out += xml[i];
+  }
   std::free(xml);
   return out;
 }
 
-bool writeFileAtomically(const std::string& path, const Value& value, mode_t mode, std::string* error) {
-  std::string xml = toXML(value);
-  std::string temp = path + ".XXXXXX";
-  int fd = mkstemp(temp.data());
+bool writeFileAtomically(int directory, const std::string& name, const Value& value, mode_t mode,
+                         std::string* error) {
+  std::string why;
+  auto xml = toXML(value, &why);
+  if (!xml) {
+    setError(error, "cannot write " + name + ": " + why);
+    return false;
+  }
+  // A fresh temporary name beside the target, created exclusively and never
+  // through a symbolic link.
+  static constexpr char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  std::random_device random;
+  std::string temp;
+  int fd = -1;
+  for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+    temp = name + ".";
+    for (int i = 0; i < 8; ++i) temp += kLetters[random() % (sizeof kLetters - 1)];
+    fd = openat(directory, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0 && errno != EEXIST) break;
+  }
   if (fd < 0) {
-    setError(error, "cannot create a temporary file beside " + path + ": " + std::strerror(errno));
+    setError(error, "cannot create a temporary file beside " + name + ": " + std::strerror(errno));
     return false;
   }
   bool ok = fchmod(fd, mode) == 0;
   size_t done = 0;
-  while (ok && done < xml.size()) {
-    ssize_t n = write(fd, xml.data() + done, xml.size() - done);
+  while (ok && done < xml->size()) {
+    ssize_t n = write(fd, xml->data() + done, xml->size() - done);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) ok = false;
     else done += static_cast<size_t>(n);
   }
   ok = ok && fsync(fd) == 0;
-  int saved = errno;
+  int saved = errno != 0 ? errno : ENOSPC;
   ok = (close(fd) == 0) && ok;
-  if (ok && rename(temp.c_str(), path.c_str()) == 0) return true;
+  if (ok && renameat(directory, temp.c_str(), directory, name.c_str()) == 0) return true;
   if (ok) saved = errno;
-  unlink(temp.c_str());
-  setError(error, "cannot write " + path + ": " + std::strerror(saved));
+  unlinkat(directory, temp.c_str(), 0);
+  setError(error, "cannot write " + name + ": " + std::strerror(saved));
   return false;
+}
+
+bool writeFileAtomically(const std::string& path, const Value& value, mode_t mode, std::string* error) {
+  const std::size_t slash = path.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  const int directory = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (directory < 0) {
+    setError(error, "cannot write " + path + ": " + std::strerror(errno));
+    return false;
+  }
+  std::string why;
+  const bool ok = writeFileAtomically(directory, name, value, mode, &why);
+  close(directory);
+  // Errors name the whole path.
+  if (!ok) setError(error, "cannot write " + path + ": " + why.substr(why.find(": ") + 2));
+  return ok;
 }
 
 }  // namespace plist

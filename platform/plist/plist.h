@@ -1,12 +1,20 @@
 // Property lists: a value type and reading and writing through libplist.
 //
 // Contract:
-// - parse() accepts XML and binary property lists; anything else, or a
-//   document libplist cannot read, gives nothing and an error text.
-// - Output is always the XML form.
+// - parse() accepts XML and binary property lists; anything else gives
+//   nothing and an error text. Outside input is bounded before any library
+//   recurses into it: at most 64 MB, 256 levels of nesting, 200,000 values
+//   once shared references are expanded. UID values are left out of the
+//   arrays and dictionaries holding them; a UID root is no document.
+// - readFile() reads regular files only, without blocking on a pipe or
+//   device; any failure to open or read gives nothing and an error text.
+// - Output is always the XML form, and always reads back equal in any XML
+//   property-list reader: a document with a string or key that XML cannot
+//   carry (control characters, invalid UTF-8) is refused with an error text.
 // - writeFileAtomically() writes the whole document to a temporary file in
 //   the same folder, then renames it over the target, so a reader sees the
-//   old complete file or the new complete file, never a partial one.
+//   old complete file or the new complete file, never a partial one. Given a
+//   folder descriptor, it follows no symbolic link at the file's name.
 // - Values are plain data; safe to share between threads read-only.
 #pragma once
 
@@ -65,9 +73,12 @@ const Value* lookup(const Dictionary* dict, const std::string& key);
 std::optional<Value> parse(const Data& bytes, std::string* error = nullptr);
 std::optional<Value> readFile(const std::string& path, std::string* error = nullptr);
 
-std::string toXML(const Value& value);
+std::optional<std::string> toXML(const Value& value, std::string* error = nullptr);
 
 bool writeFileAtomically(const std::string& path, const Value& value, mode_t mode = 0644,
+                         std::string* error = nullptr);
+// name is a plain file name inside the open folder directory.
+bool writeFileAtomically(int directory, const std::string& name, const Value& value, mode_t mode = 0644,
                          std::string* error = nullptr);
 
 }  // namespace plist

@@ -25,27 +25,10 @@ std::optional<std::string> readWhole(const std::string& path) {
   return data;
 }
 
-// /proc/<pid>/stat: "pid (comm) state ppid ...". The command name may hold
-// spaces and parentheses, so it ends at the last ')'.
 std::optional<kinfo_proc> readRecord(pid_t pid) {
   auto stat = readWhole(procPath(pid, "stat"));
   if (!stat) return std::nullopt;
-  auto open = stat->find('(');
-  auto close = stat->rfind(')');
-  if (open == std::string::npos || close == std::string::npos || close < open) return std::nullopt;
-  kinfo_proc record;
-  std::istringstream head(stat->substr(0, open));
-  std::istringstream tail(stat->substr(close + 1));
-  long id = 0;
-  long parent = 0;
-  char state = 0;
-  if (!(head >> id) || !(tail >> state >> parent) || id != pid) return std::nullopt;
-  record.kp_proc.p_pid = static_cast<pid_t>(id);
-  record.kp_proc.p_stat = state;
-  auto comm = stat->substr(open + 1, close - open - 1);
-  std::memcpy(record.kp_proc.p_comm, comm.data(), std::min(comm.size(), sizeof record.kp_proc.p_comm - 1));
-  record.kp_eproc.e_ppid = static_cast<pid_t>(parent);
-  return record;
+  return recordFromStat(*stat, pid);
 }
 
 int fail(int error) {
@@ -85,6 +68,28 @@ int processArguments(pid_t pid, void* oldp, std::size_t* oldlenp) {
 }
 
 }  // namespace
+
+// /proc/<pid>/stat: "pid (comm) state ppid ...". The command name may hold
+// spaces and parentheses, so it ends at the last ')'.
+std::optional<kinfo_proc> recordFromStat(const std::string& text, pid_t pid) {
+  const std::string* stat = &text;  // kept as a pointer so the parsing reads as before
+  auto open = stat->find('(');
+  auto close = stat->rfind(')');
+  if (open == std::string::npos || close == std::string::npos || close < open) return std::nullopt;
+  kinfo_proc record;
+  std::istringstream head(stat->substr(0, open));
+  std::istringstream tail(stat->substr(close + 1));
+  long id = 0;
+  long parent = 0;
+  char state = 0;
+  if (!(head >> id) || !(tail >> state >> parent) || id != pid) return std::nullopt;
+  record.kp_proc.p_pid = static_cast<pid_t>(id);
+  record.kp_proc.p_stat = state;
+  auto comm = stat->substr(open + 1, close - open - 1);
+  std::memcpy(record.kp_proc.p_comm, comm.data(), std::min(comm.size(), sizeof record.kp_proc.p_comm - 1));
+  record.kp_eproc.e_ppid = static_cast<pid_t>(parent);
+  return record;
+}
 
 std::optional<std::string> argumentBlock(pid_t pid) {
   if (!readRecord(pid)) return std::nullopt;

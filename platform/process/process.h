@@ -55,6 +55,10 @@ struct kinfo_proc {
 int sysctl(const int* name, unsigned namelen, void* oldp, std::size_t* oldlenp, const void* newp,
            std::size_t newlen);
 
+// The record a /proc/<pid>/stat text gives for pid; none when the text is
+// malformed or names another pid. For callers that hold the text already.
+std::optional<kinfo_proc> recordFromStat(const std::string& stat, pid_t pid);
+
 // The argument block of a pid as sysctl would return it; none when it
 // cannot be read. For tests and for callers that want the bytes at once.
 std::optional<std::string> argumentBlock(pid_t pid);

@@ -123,3 +123,12 @@ TEST_F(MenuEndToEnd, ShowInKorvaneOnTheWindowsFolderBringsTheApplicationForward)
   EXPECT_NE(received.find("\naction: reveal\npath: " + dir / "wc" + "\nactivate: yes\n"), std::string::npos)
       << received;
 }
+
+TEST_F(MenuEndToEnd, ACommandThatIsNotSentFailsTheChoice) {
+  startExtension();
+  testsupport::makeDirs(finderSync);
+  testsupport::writeFile(finderSync + "/Commands", "a file where the command folder belongs");
+  auto chosen = cli({"choose", "updateItems", dir / "wc/a.txt"});
+  EXPECT_EQ(chosen.status, 1);
+  EXPECT_NE(chosen.err.find("the command was not sent"), std::string::npos) << chosen.err;
+}

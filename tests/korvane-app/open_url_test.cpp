@@ -116,7 +116,6 @@ TEST_F(OpenURL, RefusesMalformedCommandFiles) {
       plist::Dictionary{{"action", "update"}, {"paths", "/a"}, {"date", now}},
       plist::Dictionary{{"action", "update"}, {"paths", plist::Array{"/a", 7}}, {"date", now}},
       plist::Dictionary{{"action", "update"}, {"paths", plist::Array{"relative/a"}}, {"date", now}},
-      plist::Dictionary{{"action", "update"}, {"paths", plist::Array{"/a\n/b"}}, {"date", now}},
       plist::Dictionary{{"action", "update"}, {"paths", plist::Array{"/a"}}, {"date", "yesterday"}},
   };
   for (std::size_t i = 0; i < malformed.size(); ++i) {
@@ -140,11 +139,13 @@ TEST_F(OpenURL, RunCarriesOutTheCommandWithSvn) {
   testsupport::writeFile(wc + "/build.log", "noise\n");
   testsupport::writeFile(wc + "/-dash.txt", "looks like an option\n");
   int commandsSent = 0;
-  auto runCommand = [&](const std::string& action, const std::vector<std::string>& paths) {
+  auto runCommand = [&](const std::string& action, const std::vector<std::string>& paths, bool yes = false) {
     char id[37];
     std::snprintf(id, sizeof id, "11111111-2222-4333-8444-%012d", ++commandsSent);
     writeCommand(id, command(action, paths));
-    return korvane({"open-url", "--run", "korvane://finder-sync-command?id=" + std::string(id)});
+    std::vector<std::string> args{"open-url", "--run", "korvane://finder-sync-command?id=" + std::string(id)};
+    if (yes) args.insert(args.begin() + 2, "--yes");
+    return korvane(args);
   };
   auto svnStatus = [&] { return testsupport::runOK({"svn", "status", wc}); };
 
@@ -158,10 +159,17 @@ TEST_F(OpenURL, RunCarriesOutTheCommandWithSvn) {
   EXPECT_EQ(testsupport::runOK({"svn", "propget", "svn:ignore", wc}), "build.log\nother.tmp\n\n");
   EXPECT_EQ(svnStatus().find("build.log"), std::string::npos);
 
-  EXPECT_EQ(runCommand("revert", {wc + "/a.txt"}).status, 0);
+  // Revert and commit ask first; without a terminal only --yes confirms.
+  for (const char* action : {"revert", "commit"}) {
+    auto refused = runCommand(action, {wc + "/a.txt"});
+    EXPECT_EQ(refused.status, 1) << action;
+    EXPECT_NE(refused.err.find("needs confirmation"), std::string::npos) << refused.err;
+  }
+  EXPECT_EQ(testsupport::readFile(wc + "/a.txt"), "changed\n");
+  EXPECT_EQ(runCommand("revert", {wc + "/a.txt"}, true).status, 0);
   EXPECT_EQ(testsupport::readFile(wc + "/a.txt"), "a\n");
 
-  auto committed = runCommand("commit", {wc + "/new.txt"});
+  auto committed = runCommand("commit", {wc + "/new.txt"}, true);
   EXPECT_EQ(committed.status, 0) << committed.err;
   EXPECT_EQ(svnStatus().find("new.txt"), std::string::npos) << svnStatus();
 
@@ -180,4 +188,46 @@ TEST_F(OpenURL, RevealRunsNothing) {
   auto updated = korvane({"open-url", "--run", kURL}, {{"PATH", dir / "no-programs"}});
   EXPECT_EQ(updated.status, 1);
   EXPECT_NE(updated.err.find("cannot run svn"), std::string::npos) << updated.err;
+}
+
+// Names svn would read as options, globs or peg revisions reach it as names.
+TEST_F(OpenURL, RunPassesNamesAsNamesAndEndsEvenWithSIGCHLDIgnored) {
+  const auto repo = testsupport::makeSvnRepo(dir.path(), {{"a.txt", "a\n"}});
+  const std::string wc = repo.wc;
+  for (const char* name : {"report[1].txt", "report1.txt", "-dash", "icon@2x.png", "line\nbreak"})
+    testsupport::writeFile(wc + "/" + name, "x\n");
+  auto run = [&](const std::string& action, const std::vector<std::string>& paths) {
+    writeCommand(kID, command(action, paths));
+    return korvane({"open-url", "--run", kURL});
+  };
+  EXPECT_EQ(run("ignore", {wc + "/-dash"}).status, 0);
+  EXPECT_EQ(run("ignore", {wc + "/report[1].txt"}).status, 0);
+  EXPECT_EQ(testsupport::runOK({"svn", "propget", "svn:ignore", wc}), "-dash\nreport\\[1\\].txt\n\n");
+  const std::string status = testsupport::runOK({"svn", "status", wc});
+  EXPECT_NE(status.find("?       " + wc + "/report1.txt"), std::string::npos) << status;
+  EXPECT_EQ(status.find("report[1].txt"), std::string::npos) << status;
+  EXPECT_EQ(status.find("-dash"), std::string::npos) << status;
+  EXPECT_EQ(run("ignore", {wc + "/line\nbreak"}).status, 1);
+
+  EXPECT_EQ(run("add", {wc + "/icon@2x.png"}).status, 0);
+  EXPECT_NE(testsupport::runOK({"svn", "status", wc}).find("A       " + wc + "/icon@2x.png"), std::string::npos);
+
+  // Ignored SIGCHLD is inherited through exec; the handler still learns svn's outcome.
+  writeCommand(kID, command("update", {wc}));
+  auto updated = testsupport::run({"timeout", "30", "/usr/bin/python3", "-c",
+                                   "import os, signal, sys\n"
+                                   "signal.signal(signal.SIGCHLD, signal.SIG_IGN)\n"
+                                   "os.execv(sys.argv[1], sys.argv[1:])\n",
+                                   testsupport::binDir() + "/korvane-app", "open-url", "--run", kURL},
+                                  environment());
+  EXPECT_EQ(updated.status, 0) << updated.err;
+}
+
+TEST_F(OpenURL, AnyAbsolutePathIsCarriedAndEscapedInTheReport) {
+  writeCommand(kID, command("add", {"/wc/two\nlines", "/wc/back\\slash\r\t", "/wc/plain"}));
+  auto result = korvane({"open-url", kURL});
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(result.out, "id: " + kID +
+                            "\naction: add\npath: /wc/two\\nlines\npath: /wc/back\\\\slash\\r\\x09\n"
+                            "path: /wc/plain\nactivate: no\n");
 }

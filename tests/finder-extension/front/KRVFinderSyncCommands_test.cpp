@@ -344,3 +344,42 @@ TEST_F(CommandHandoff, SendingSweepsTheCommandFolderFirst) {
   principal->p_deleteStaleCommandFilesInDirectory(FileURL::fileURLWithPath(dir / "missing"));
   EXPECT_FALSE(exists(dir / "missing"));
 }
+
+// A link anywhere below the container is never followed: the command is not
+// sent, the caller learns why, and nothing in the link's target changes.
+TEST_F(CommandHandoff, ALinkBelowTheContainerIsNeverFollowed) {
+  installApplication(dir / "data/applications");
+  const std::string documents = dir / "home/Documents";
+  testsupport::makeDirs(documents);
+  testsupport::writeFile(documents + "/report.txt", "old work");
+  setModificationAge(documents + "/report.txt", std::chrono::seconds(7200));
+  const std::string finderSync = std::filesystem::path(commands).parent_path();
+  select({dir / "wc/a"});
+  for (const std::string& link : {finderSync, commands}) {
+    testsupport::makeDirs(std::filesystem::path(link).parent_path());
+    ASSERT_EQ(symlink(documents.c_str(), link.c_str()), 0);
+    principal->updateItems();
+    auto failure = controller->menuActionFailure();
+    ASSERT_TRUE(failure) << link;
+    EXPECT_NE(failure->find("not a folder"), std::string::npos) << *failure;
+    EXPECT_EQ(entryNames(documents), std::vector<std::string>{"report.txt"}) << link;
+    std::filesystem::remove(link);
+  }
+  EXPECT_TRUE(launches(0).empty());
+}
+
+TEST_F(CommandHandoff, ACommandThatCannotBeWrittenIsReportedAsAFailure) {
+  installApplication(dir / "data/applications");
+  testsupport::makeDirs(commands);
+  // A name no XML property list can carry cannot be written.
+  select({dir / "wc/bad\x01name"});
+  principal->addItems();
+  auto failure = controller->menuActionFailure();
+  ASSERT_TRUE(failure);
+  EXPECT_NE(failure->find("cannot carry"), std::string::npos) << *failure;
+  EXPECT_TRUE(entryNames(commands).empty());
+  select({dir / "wc/a"});
+  principal->addItems();
+  EXPECT_FALSE(controller->menuActionFailure());
+  EXPECT_EQ(launches(1).size(), 1u);
+}

@@ -117,12 +117,30 @@ TEST_F(RegistryTest, ARequestFileThatIsNotADictionaryIsReplaced) {
   registry->p_requestRecoveryForWorkingCopies({{"A", 1}});
   EXPECT_EQ(recoveryRequest(), (plist::Dictionary{{"A", 1}}));
 
-  for (const std::string& junk : {std::string("garbage"), plist::toXML(plist::Value(plist::Array{1, 2}))}) {
+  for (const std::string& junk : {std::string("garbage"), plist::toXML(plist::Value(plist::Array{1, 2})).value()}) {
     testsupport::writeFile(recoveryFile(), junk);
     registry->p_requestRecoveryForWorkingCopies({{"B", 5}});
     EXPECT_EQ(recoveryRequest(), (plist::Dictionary{{"B", 5}})) << junk;
   }
   EXPECT_EQ(posted.settle(), 3);
+}
+
+// A request that could not be written was never made: the next reload asks again.
+TEST_F(RegistryTest, ARequestNotWrittenIsAskedAgain) {
+  NeedBookmarks posted;
+  std::string gone = folder("wc-gone");
+  plist::Data bookmark = appBookmark(gone);
+  std::filesystem::remove(gone);
+  writeManifest(3, {entry("X", bookmark)});
+  testsupport::makeDirs(recoveryFile() + "/in-the-way");
+  RootChanges changes;
+  auto registry = makeRegistry(changes);
+  registry->reloadManifest();
+  EXPECT_NE(logText().find("Could not write the recovery request: "), std::string::npos) << logText();
+  std::filesystem::remove_all(recoveryFile());
+  registry->reloadManifest();
+  EXPECT_EQ(recoveryRequest(), (plist::Dictionary{{"X", 3}}));
+  EXPECT_EQ(posted.settle(), 2);
 }
 
 }  // namespace

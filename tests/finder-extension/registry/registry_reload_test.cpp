@@ -161,8 +161,8 @@ TEST_F(RegistryTest, BadManifestValuesAreSkippedAndTheRestStillCounts) {
       << logText();
 
   // Manifests that cannot be read at all give no roots and no crash.
-  for (const std::string& junk : {std::string("<?xml garbage"), plist::toXML(plist::Value(plist::Array{1})),
-                                  plist::toXML(plist::Value(plist::Dictionary{{"entries", "not an array"}}))}) {
+  for (const std::string& junk : {std::string("<?xml garbage"), plist::toXML(plist::Value(plist::Array{1})).value(),
+                                  plist::toXML(plist::Value(plist::Dictionary{{"entries", "not an array"}})).value()}) {
     testsupport::writeFile(groupDir() + "/Manifest.plist", junk);
     registry->reloadManifest();
     EXPECT_TRUE(registry->resolvedRootURLs().empty()) << junk;

@@ -70,7 +70,7 @@ TEST(Bookmarks, MissingItemsAndGarbageGiveNothingWithAMessage) {
     std::string message;
   };
   auto dict = [](plist::Dictionary d) {
-    std::string xml = plist::toXML(plist::Value(std::move(d)));
+    std::string xml = plist::toXML(plist::Value(std::move(d))).value();
     return plist::Data(xml.begin(), xml.end());
   };
   plist::Dictionary good{{"kind", "com.korvaneapp.bookmark"}, {"version", 1}, {"path", "/"},

@@ -40,7 +40,7 @@ TEST_F(Defaults, StoresValuesInAPrivatePropertyListThatSurvivesTheProcess) {
 
 TEST_F(Defaults, CorruptFileReadsAsEmptyAndIsReplacedWholeOnTheNextWrite) {
   testsupport::makeDirs(dir / "config");
-  for (const std::string& junk : {std::string("not a plist \x01\x02"), plist::toXML(plist::Value(plist::Array{1, 2}))}) {
+  for (const std::string& junk : {std::string("not a plist \x01\x02"), plist::toXML(plist::Value(plist::Array{1, 2})).value()}) {
     testsupport::writeFile(file(), junk);
     EXPECT_FALSE(defaults::objectForKey("Key"));
     ASSERT_TRUE(defaults::setObjectForKey(plist::Value(7), "Key"));
@@ -63,3 +63,12 @@ TEST_F(Defaults, NoStoreWithoutAnAbsoluteConfigHome) {
 }
 
 }  // namespace
+
+TEST_F(Defaults, MissingParentsOfTheConfigHomeAreCreatedPrivate) {
+  setenv("XDG_CONFIG_HOME", (dir / "new/home/.config").c_str(), 1);
+  ASSERT_TRUE(defaults::setObjectForKey(plist::Value(1), "K"));
+  EXPECT_EQ(defaults::objectForKey("K"), plist::Value(1));
+  struct stat st;
+  ASSERT_EQ(stat((dir / "new/home").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
+}

@@ -1,6 +1,7 @@
 #include "platform/log/log.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 TEST(Log, CaptureSinkRecordsSubsystemCategoryLevelAndText) {
   oslog::CaptureSink sink;
@@ -23,4 +24,5 @@ TEST(Log, WithoutACaptureEntriesGoToStandardError) {
   oslog::Logger("sub.system", "Cat").error("visible line");
   std::string err = testing::internal::GetCapturedStderr();
   EXPECT_NE(err.find("sub.system/Cat error: visible line"), std::string::npos);
+  EXPECT_EQ(err.rfind("log_test[" + std::to_string(getpid()) + "] ", 0), 0u) << err;  // the program's own name
 }

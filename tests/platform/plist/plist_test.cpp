@@ -79,3 +79,112 @@ TEST(Plist, AFailedWriteLeavesTheOldFile) {
   EXPECT_FALSE(writeFileAtomically(dir / "missing/x.plist", sample(), 0644, &error));
   EXPECT_NE(error.find("missing/x.plist"), std::string::npos);
 }
+
+namespace {
+// A binary property list of the given objects (each a marker byte and its
+// content, references four bytes wide); the first object is the root.
+Data binary(const std::vector<std::string>& objects) {
+  std::string out = "bplist00";
+  std::vector<std::uint32_t> offsets;
+  for (const auto& object : objects) {
+    offsets.push_back(static_cast<std::uint32_t>(out.size()));
+    out += object;
+  }
+  auto be = [&](std::uint64_t v, int size) {
+    for (int i = size - 1; i >= 0; --i) out += static_cast<char>((v >> (8 * i)) & 0xFF);
+  };
+  const std::size_t table = out.size();
+  for (auto offset : offsets) be(offset, 4);
+  out += std::string(6, '\0');
+  out += '\x04';
+  out += '\x04';
+  be(objects.size(), 8);
+  be(0, 8);
+  be(table, 8);
+  return Data(out.begin(), out.end());
+}
+std::string ref(std::uint32_t r) { return {char(r >> 24), char(r >> 16), char(r >> 8), char(r)}; }
+std::string array(std::initializer_list<std::uint32_t> refs) {
+  std::string s(1, static_cast<char>(0xA0 | refs.size()));
+  for (auto r : refs) s += ref(r);
+  return s;
+}
+}  // namespace
+
+// Each of these once aborted, hung or ran out of memory inside libplist.
+TEST(Plist, HostileBinaryDocumentsGiveNothingOrTheDocument) {
+  std::string error;
+  // U+0000 inside an ASCII and a UTF-16 string.
+  auto nul = parse(binary({array({1, 2}), std::string("\x53" "a\0b", 4), std::string("\x62\0x\0\0", 5)}), &error);
+  ASSERT_TRUE(nul) << error;
+  EXPECT_EQ(*nul, Value(Array{std::string("a\0b", 3), std::string("x\0", 2)}));
+
+  // Thirty levels, each referring to the next array twice: 2^30 values.
+  std::vector<std::string> bomb;
+  for (std::uint32_t i = 0; i < 30; ++i) bomb.push_back(array({i + 1, i + 1}));
+  bomb.push_back("\x10\x07");
+  EXPECT_FALSE(parse(binary(bomb), &error));
+  EXPECT_NE(error.find("expands"), std::string::npos) << error;
+
+  std::vector<std::string> deep;
+  for (std::uint32_t i = 0; i < 150000; ++i) deep.push_back(array({i + 1}));
+  deep.push_back("\x09");
+  EXPECT_FALSE(parse(binary(deep), &error));
+  EXPECT_NE(error.find("nested too deeply"), std::string::npos) << error;
+
+  EXPECT_FALSE(parse(binary({array({0})}), &error));  // an array holding itself
+
+  // A UID under an ignored key, and in an array, leaves the rest readable.
+  std::string dict = "\xD2" + ref(1) + ref(2) + ref(3) + ref(4);
+  auto uid = parse(binary({dict, "\x55" "$uids", "\x54" "wcID", array({5, 6}), "\x51" "A", "\x80\x05", "\x10\x02"}), &error);
+  ASSERT_TRUE(uid) << error;
+  EXPECT_EQ(*uid, Value(Dictionary{{"$uids", Array{2}}, {"wcID", "A"}}));
+  EXPECT_FALSE(parse(binary({"\x80\x05"}), &error));
+}
+
+TEST(Plist, DeepXMLIsRefusedBeforeLibplistRecurses) {
+  std::string open, close;
+  for (int i = 0; i < 150000; ++i) open += "<array>", close += "</array>";
+  std::string xml = "<?xml version=\"1.0\"?><plist version=\"1.0\">" + open + close + "</plist>";
+  std::string error;
+  EXPECT_FALSE(parse(Data(xml.begin(), xml.end()), &error));
+  EXPECT_NE(error.find("nested too deeply"), std::string::npos) << error;
+  // Nesting within the bound, with comments and a doctype around it, reads.
+  std::string fine = "<?xml version=\"1.0\"?><!DOCTYPE plist [<!-- <array> -->]><plist><array><array><string>"
+                     "<![CDATA[<array>]]></string></array></array></plist>";
+  auto value = parse(Data(fine.begin(), fine.end()), &error);
+  ASSERT_TRUE(value) << error;
+  EXPECT_EQ(*value, Value(Array{Array{"<array>"}}));
+}
+
+TEST(Plist, ReadsOnlyRegularFilesAndNeverThrowsOrBlocks) {
+  TempDir dir;
+  std::string error;
+  EXPECT_FALSE(readFile(dir.path(), &error));  // a folder
+  EXPECT_NE(error.find("not a regular file"), std::string::npos) << error;
+  std::string fifo = dir / "fifo.plist";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  EXPECT_FALSE(readFile(fifo, &error));  // no writer: a blocking open would wait forever
+  EXPECT_FALSE(readFile("/proc/self/mem", &error));  // a regular file whose read fails (EIO)
+  EXPECT_NE(error.find("/proc/self/mem"), std::string::npos);
+}
+
+// A file we write is one that Python's plistlib reads back equal, or none.
+TEST(Plist, WritesOnlyWhatXMLReadersReadBackEqual) {
+  TempDir dir;
+  std::string path = dir / "w.plist", error;
+  Value odd(Dictionary{{"name", "tab\there\r\nline\rend <&>"}, {"k\xC3\xA9y", "\xE2\x80\xA6"}});
+  ASSERT_TRUE(writeFileAtomically(path, odd, 0600, &error)) << error;
+  EXPECT_EQ(readFile(path), odd);
+  std::string py = testsupport::runOK(
+      {"/usr/bin/python3", "-c", "import plistlib,sys; d=plistlib.load(open(sys.argv[1],'rb')); "
+                        "print(d['name']==\"tab\\there\\r\\nline\\rend <&>\" and d['k\\u00e9y']=='\\u2026')",
+       path});
+  EXPECT_EQ(py, "True\n");
+  for (const std::string& bad : {std::string("a\x01"), std::string("nul\0", 4), std::string("\xFF\xFE")}) {
+    EXPECT_FALSE(writeFileAtomically(path, Value(Dictionary{{"wcID", bad}}), 0600, &error));
+    EXPECT_NE(error.find("cannot carry"), std::string::npos) << error;
+    EXPECT_FALSE(writeFileAtomically(path, Value(Dictionary{{bad, 1}}), 0600, &error));
+  }
+  EXPECT_EQ(readFile(path), odd);  // the refused writes left the file alone
+}
