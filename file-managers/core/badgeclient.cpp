@@ -302,7 +302,8 @@ struct BadgeClient::State {
     setDirs(std::move(fetched));
     fetchMenus();
     for (const auto& dir : observed) callService("BeginObservingDirectory", g_variant_new("(s)", dir.c_str()), nullptr, noteFailure());
-    // setDirs asked already unless the folders were the same as before.
+    // setDirs asks only when the folders changed; they may have come with a
+    // DirectoryURLsChanged before the service counted as running.
     askWaitingInsideDirs();
     if (serviceChanged) serviceChanged(true);
   }
