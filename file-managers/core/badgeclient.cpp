@@ -10,6 +10,7 @@
 #include <set>
 #include <unordered_set>
 
+#include "file-managers/core/paths.h"
 #include "platform/findersync/busnames.h"
 
 namespace filemanagers {
@@ -21,16 +22,9 @@ using findersync::kInterfaceName;
 using findersync::kObjectPath;
 using Reply = std::function<void(GVariant* reply, const std::string& error)>;
 
-std::string parentOf(const std::string& path) {
-  auto slash = path.rfind('/');
-  if (slash == std::string::npos || slash == 0) return "/";
-  return path.substr(0, slash);
-}
-
-bool isInside(const std::string& path, const std::string& dir) {
-  if (dir == "/") return path.starts_with("/");
-  return path == dir || (path.starts_with(dir) && path.size() > dir.size() && path[dir.size()] == '/');
-}
+// Paths remembered for when their folder arrives: the user may browse
+// anywhere, so at most this many are kept.
+constexpr std::size_t kMaxWaitingForDirs = 20000;
 
 std::vector<std::string> strings(GVariant* array) {
   std::vector<std::string> result;
@@ -81,7 +75,7 @@ struct BadgeClient::State {
   std::map<std::string, std::string> badges;
   std::unordered_set<std::string> asked;     // sent or queued, not answered yet
   std::vector<std::string> queue;            // for the next RequestBadges
-  std::set<std::string> waitingForDirs;      // asked for while the service's folders were unknown
+  std::set<std::string> waitingForDirs;      // asked for while outside the service's (known) folders
   std::set<std::string> observed;
   std::optional<Menu> menus[2];
   GSource* flushSource = nullptr;
@@ -89,6 +83,8 @@ struct BadgeClient::State {
   std::string error;
 
   std::function<void(const std::vector<std::string>&)> badgesChanged;
+  std::map<std::uint64_t, std::function<void(const std::vector<std::string>&)>> badgeListeners;
+  std::uint64_t lastListener = 0;
   std::function<void(const std::vector<std::string>&)> dirsChanged;
   std::function<void(bool)> serviceChanged;
   std::function<void()> menusChanged;
@@ -113,7 +109,39 @@ struct BadgeClient::State {
   int timeoutMs() const { return static_cast<int>(std::min<long long>(options.timeout.count(), G_MAXINT)); }
 
   bool inside(const std::string& path) const {
-    return std::any_of(dirs.begin(), dirs.end(), [&](const std::string& dir) { return isInside(path, dir); });
+    return std::any_of(dirs.begin(), dirs.end(), [&](const std::string& dir) { return isInsideFolder(path, dir); });
+  }
+
+  void notifyBadges(const std::vector<std::string>& paths) {
+    if (paths.empty()) return;
+    if (badgesChanged) badgesChanged(paths);
+    // A listener may end its own or another's subscription while it runs.
+    std::vector<std::uint64_t> ids;
+    for (const auto& entry : badgeListeners) ids.push_back(entry.first);
+    for (auto id : ids) {
+      auto it = badgeListeners.find(id);
+      if (it == badgeListeners.end()) continue;
+      auto listener = it->second;
+      listener(paths);
+    }
+  }
+
+  void waitForDirs(const std::string& path) {
+    if (waitingForDirs.size() >= kMaxWaitingForDirs) waitingForDirs.clear();
+    waitingForDirs.insert(path);
+  }
+
+  // The remembered paths that lie in the service's folders now are asked for.
+  void askWaitingInsideDirs() {
+    if (!running) return;
+    for (auto it = waitingForDirs.begin(); it != waitingForDirs.end();) {
+      if (!inside(*it)) {
+        ++it;
+        continue;
+      }
+      enqueue(*it);
+      it = waitingForDirs.erase(it);
+    }
   }
 
   // An asynchronous method call on the service (or on dest); done runs on
@@ -274,10 +302,9 @@ struct BadgeClient::State {
     setDirs(std::move(fetched));
     fetchMenus();
     for (const auto& dir : observed) callService("BeginObservingDirectory", g_variant_new("(s)", dir.c_str()), nullptr, noteFailure());
-    auto waiting = std::move(waitingForDirs);
-    for (const auto& path : waiting) {
-      if (inside(path)) enqueue(path);
-    }
+    // setDirs asks only when the folders changed; they may have come with a
+    // DirectoryURLsChanged before the service counted as running.
+    askWaitingInsideDirs();
     if (serviceChanged) serviceChanged(true);
   }
 
@@ -297,7 +324,7 @@ struct BadgeClient::State {
     queue.clear();
     bool hadDirs = !dirs.empty();
     dirs.clear();
-    if (!cleared.empty() && badgesChanged) badgesChanged(cleared);
+    notifyBadges(cleared);
     if (hadDirs && dirsChanged) dirsChanged(dirs);
     if (wasRunning && serviceChanged) serviceChanged(false);
   }
@@ -345,7 +372,8 @@ struct BadgeClient::State {
       if (!it->second.empty()) cleared.push_back(it->first);
       it = badges.erase(it);
     }
-    if (!cleared.empty() && badgesChanged) badgesChanged(cleared);
+    notifyBadges(cleared);
+    askWaitingInsideDirs();
     if (dirsChanged) dirsChanged(dirs);
   }
 
@@ -363,7 +391,7 @@ struct BadgeClient::State {
       auto it = badges.find(key);
       if (it == badges.end()) {
         // Answers to other clients matter only in folders this one shows.
-        if (!wanted && observed.count(parentOf(key)) == 0) continue;
+        if (!wanted && observed.count(parentFolder(key)) == 0) continue;
         badges.emplace(key, badge);
         changed.push_back(std::move(key));
       } else if (it->second != badge) {
@@ -373,13 +401,13 @@ struct BadgeClient::State {
     }
     g_variant_iter_free(iter);
     if (!announced.empty()) badgesAnnounced(announced);
-    if (!changed.empty() && badgesChanged) badgesChanged(changed);
+    notifyBadges(changed);
   }
 
   void enqueue(const std::string& path) {
     if (!asked.insert(path).second) return;
     queue.push_back(path);
-    std::string dir = parentOf(path);
+    std::string dir = parentFolder(path);
     if (inside(dir)) observe(dir);
     if (flushSource != nullptr) return;
     // One RequestBadges for everything asked during this main-loop turn.
@@ -470,7 +498,7 @@ std::optional<std::string> BadgeClient::badgeForPath(const std::string& path) {
   State& s = *p_state;
   if (auto it = s.badges.find(path); it != s.badges.end()) return it->second;
   if (!s.running) {
-    s.waitingForDirs.insert(path);
+    s.waitForDirs(path);
     // No service: a look some time after the last try tries again (the bus
     // may start it by now).
     if (s.connection != nullptr && !s.fetching && g_get_monotonic_time() - s.lastFetch >= s.options.timeout.count() * 1000) {
@@ -478,7 +506,10 @@ std::optional<std::string> BadgeClient::badgeForPath(const std::string& path) {
     }
     return std::nullopt;
   }
-  if (!s.inside(path)) return std::string();
+  if (!s.inside(path)) {
+    s.waitForDirs(path);
+    return std::string();
+  }
   s.enqueue(path);
   return std::nullopt;
 }
@@ -525,6 +556,33 @@ void BadgeClient::chooseMenuItem(const std::string& action, const std::vector<st
 void BadgeClient::onBadgesChanged(std::function<void(const std::vector<std::string>&)> handler) {
   p_state->badgesChanged = std::move(handler);
 }
+BadgeClient::Subscription BadgeClient::subscribeBadgesChanged(
+    std::function<void(const std::vector<std::string>&)> handler) {
+  const auto id = ++p_state->lastListener;
+  p_state->badgeListeners.emplace(id, std::move(handler));
+  return Subscription(p_state->self, id);
+}
+
+BadgeClient::Subscription::Subscription(Subscription&& other) noexcept
+    : p_client(std::move(other.p_client)), p_id(std::exchange(other.p_id, 0)) {}
+
+BadgeClient::Subscription& BadgeClient::Subscription::operator=(Subscription&& other) noexcept {
+  if (this != &other) {
+    p_end();
+    p_client = std::move(other.p_client);
+    p_id = std::exchange(other.p_id, 0);
+  }
+  return *this;
+}
+
+BadgeClient::Subscription::~Subscription() { p_end(); }
+
+void BadgeClient::Subscription::p_end() {
+  if (auto client = p_client.lock()) client->p_state->badgeListeners.erase(p_id);
+  p_client.reset();
+  p_id = 0;
+}
+
 void BadgeClient::onDirectoryURLsChanged(std::function<void(const std::vector<std::string>&)> handler) {
   p_state->dirsChanged = std::move(handler);
 }

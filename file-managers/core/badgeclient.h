@@ -19,6 +19,10 @@
 // - When the service appears, the client fetches its folders and menus,
 //   observes again the folders it observed and asks again for the badges it
 //   held; when it goes away, every badge is cleared and the owner is told.
+// - A path asked for while outside the service's folders (or before they
+//   were known) is remembered, a bounded number of them: when a folder that
+//   holds it arrives (at start, or a working copy is added while a file
+//   manager shows it), it is asked for then, and its listeners hear of it.
 #pragma once
 
 #include <chrono>
@@ -35,6 +39,23 @@ namespace filemanagers {
 
 class BadgeClient : public std::enable_shared_from_this<BadgeClient> {
  public:
+  // A listener's registration; destroying it (before or after the client)
+  // ends the listening.
+  class Subscription {
+   public:
+    Subscription() = default;
+    Subscription(Subscription&& other) noexcept;
+    Subscription& operator=(Subscription&& other) noexcept;
+    ~Subscription();
+
+   private:
+    friend class BadgeClient;
+    Subscription(std::weak_ptr<BadgeClient> client, std::uint64_t id) : p_client(std::move(client)), p_id(id) {}
+    void p_end();
+    std::weak_ptr<BadgeClient> p_client;
+    std::uint64_t p_id = 0;
+  };
+
   struct Menu {
     bool present = false;
     std::string title;
@@ -84,6 +105,9 @@ class BadgeClient : public std::enable_shared_from_this<BadgeClient> {
   // changed; the service came (folders fetched) or went (or could not be
   // reached: lastError() says why).
   void onBadgesChanged(std::function<void(const std::vector<std::string>& paths)> handler);
+  // Any number of listeners hear the same paths, after the owner: each
+  // plugin of a file manager that shares the client listens on its own.
+  [[nodiscard]] Subscription subscribeBadgesChanged(std::function<void(const std::vector<std::string>& paths)> handler);
   void onDirectoryURLsChanged(std::function<void(const std::vector<std::string>& dirs)> handler);
   void onServiceChanged(std::function<void(bool running)> handler);
   // Menus fetched (both kinds), after the service appeared.

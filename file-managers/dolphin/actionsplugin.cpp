@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "file-managers/core/menurequest.h"
 #include "file-managers/dolphin/dolphinclient.h"
 
 K_PLUGIN_CLASS_WITH_JSON(KorvaneActionsPlugin, "korvane-actions.json")
@@ -19,21 +20,19 @@ QList<QAction*> KorvaneActionsPlugin::actions(const KFileItemListProperties& ite
   auto client = korvanedolphin::sharedClient();
   if (!client) return {};
   // Dolphin opens the folder's own menu with the folder as the one item and
-  // the selection's menu with the selected items: either way these are the
-  // paths the command is for.
+  // the selection's menu with the selected items, and tells the plugin no
+  // more: either way these are the paths the command is for.
   std::vector<std::string> selected;
   for (const KFileItem& item : items.items()) {
-    const auto path = korvanedolphin::localPath(item.mostLocalUrl());
-    if (!path || !client->isInsideWatchedFolder(*path)) return {};
-    selected.push_back(*path);
+    auto path = korvanedolphin::localPath(item.mostLocalUrl());
+    if (!path) return {};
+    selected.push_back(std::move(*path));
   }
-  if (selected.empty()) return {};
-  const auto menu = client->menu(0);
+  const auto request = filemanagers::menuForItems(std::move(selected), client->directoryURLs());
+  if (!request) return {};
+  const auto menu = client->menu(request->kind);
   if (!menu || !menu->present) return {};
 
-  const std::string targeted = korvanedolphin::localPath(items.items().first().mostLocalUrl().adjusted(
-                                                             QUrl::RemoveFilename | QUrl::StripTrailingSlash))
-                                   .value_or("");
   auto* submenu = new QMenu(QString::fromStdString(menu->title), parentWidget);
   // The submenu lives as long as this plugin object, which Dolphin keeps
   // until the context menu is gone.
@@ -44,8 +43,9 @@ QList<QAction*> KorvaneActionsPlugin::actions(const KFileItemListProperties& ite
       continue;
     }
     QAction* entry = submenu->addAction(QString::fromStdString(title));
-    connect(entry, &QAction::triggered, entry,
-            [client, action = action, selected, targeted] { client->chooseMenuItem(action, selected, targeted); });
+    connect(entry, &QAction::triggered, entry, [client, action = action, request = *request] {
+      client->chooseMenuItem(action, request.selected, request.targeted);
+    });
   }
   return {submenu->menuAction()};
 }

@@ -1,6 +1,6 @@
 #include "file-managers/dolphin/dolphinclient.h"
 
-#include <QDir>
+#include "file-managers/core/paths.h"
 
 namespace korvanedolphin {
 
@@ -16,9 +16,7 @@ std::shared_ptr<filemanagers::BadgeClient> sharedClient() {
 
 std::optional<std::string> localPath(const QUrl& url) {
   if (!url.isLocalFile()) return std::nullopt;
-  const QString path = QDir::cleanPath(url.toLocalFile());
-  if (!QDir::isAbsolutePath(path)) return std::nullopt;
-  return path.toStdString();
+  return filemanagers::standardLocalPath(url.toLocalFile().toStdString());
 }
 
 }  // namespace korvanedolphin

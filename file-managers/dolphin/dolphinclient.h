@@ -23,9 +23,8 @@ namespace korvanedolphin {
 // bus (then every later call answers nullptr too).
 std::shared_ptr<filemanagers::BadgeClient> sharedClient();
 
-// The local path of an item as the service names it (absolute, without
-// "." or ".." or a trailing "/"), or nullopt for an item that is not a
-// local file.
+// The local path of an item as the service names it (the core's
+// standardLocalPath), or nullopt for an item that is not a local file.
 std::optional<std::string> localPath(const QUrl& url);
 
 }  // namespace korvanedolphin

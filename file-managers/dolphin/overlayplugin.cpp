@@ -1,5 +1,6 @@
 #include "file-managers/dolphin/overlayplugin.h"
 
+#include "file-managers/core/emblems.h"
 #include "file-managers/dolphin/dolphinclient.h"
 
 KorvaneOverlayPlugin::KorvaneOverlayPlugin(QObject* parent)
@@ -7,15 +8,13 @@ KorvaneOverlayPlugin::KorvaneOverlayPlugin(QObject* parent)
   if (!p_client) return;
   // Dolphin answers overlaysChanged by calling getOverlays() again for the
   // item, so the names sent along are the ones it will get.
-  p_client->onBadgesChanged([this](const std::vector<std::string>& paths) {
+  p_badgeChanges = p_client->subscribeBadgesChanged([this](const std::vector<std::string>& paths) {
     for (const std::string& path : paths)
       Q_EMIT overlaysChanged(QUrl::fromLocalFile(QString::fromStdString(path)), p_overlaysForPath(path));
   });
 }
 
-KorvaneOverlayPlugin::~KorvaneOverlayPlugin() {
-  if (p_client) p_client->onBadgesChanged({});
-}
+KorvaneOverlayPlugin::~KorvaneOverlayPlugin() = default;
 
 QStringList KorvaneOverlayPlugin::getOverlays(const QUrl& item) {
   if (!p_client) return {};
@@ -27,5 +26,5 @@ QStringList KorvaneOverlayPlugin::getOverlays(const QUrl& item) {
 QStringList KorvaneOverlayPlugin::p_overlaysForPath(const std::string& path) {
   const auto badge = p_client->badgeForPath(path);
   if (!badge || badge->empty()) return {};
-  return {QStringLiteral("emblem-korvane-") + QString::fromStdString(*badge)};
+  return {QString::fromStdString(filemanagers::emblemIconName(*badge))};
 }

@@ -13,9 +13,7 @@
 #include <KOverlayIconPlugin>
 #include <memory>
 
-namespace filemanagers {
-class BadgeClient;
-}
+#include "file-managers/core/badgeclient.h"
 
 class KorvaneOverlayPlugin : public KOverlayIconPlugin {
   Q_OBJECT
@@ -31,4 +29,6 @@ class KorvaneOverlayPlugin : public KOverlayIconPlugin {
   QStringList p_overlaysForPath(const std::string& path);
 
   std::shared_ptr<filemanagers::BadgeClient> p_client;
+  // Declared after the client: it ends before the client may.
+  filemanagers::BadgeClient::Subscription p_badgeChanges;
 };

@@ -8,17 +8,12 @@
 #include <unordered_set>
 #include <vector>
 
+#include "file-managers/core/emblems.h"
 #include "file-managers/nautilus/provider.h"
 
 namespace korvanenautilus {
 
 namespace {
-
-// Files asked about while outside every folder the service is known to
-// watch: when the folders arrive (at start-up, or a working copy is added),
-// those inside are asked again. Bounded, as the user may browse anywhere.
-std::unordered_set<std::string> unwatchedAsked;
-constexpr std::size_t kMaxUnwatchedAsked = 20000;
 
 void invalidate(const std::string& path) {
   GFile* location = g_file_new_for_path(path.c_str());
@@ -36,12 +31,11 @@ NautilusOperationResult updateFileInfo(NautilusInfoProvider*, NautilusFileInfo* 
   if (!badges) return NAUTILUS_OPERATION_COMPLETE;
   const std::string path = localPath(file);
   if (path.empty()) return NAUTILUS_OPERATION_COMPLETE;
+  // A file outside the service's folders is remembered by the client, which
+  // asks for it (and so makes this module invalidate it) once a folder
+  // holding it arrives.
   const std::optional<std::string> badge = badges->badgeForPath(path);
-  if (badge && !badge->empty()) nautilus_file_info_add_emblem(file, ("korvane-" + *badge).c_str());
-  if (!badge && !badges->isInsideWatchedFolder(path)) {
-    if (unwatchedAsked.size() >= kMaxUnwatchedAsked) unwatchedAsked.clear();
-    unwatchedAsked.insert(path);
-  }
+  if (badge && !badge->empty()) nautilus_file_info_add_emblem(file, filemanagers::emblemName(*badge).c_str());
   return NAUTILUS_OPERATION_COMPLETE;
 }
 
@@ -50,9 +44,12 @@ NautilusOperationResult updateFileInfo(NautilusInfoProvider*, NautilusFileInfo* 
 // module's first call lets the bus start it), so rows drawn right after may
 // find no icon yet. The files badged in the first seconds after the service
 // appears are therefore asked for once more, when GTK has seen the icons.
+// The delay is GTK's (its icon theme's rescan interval), not the bus's, so
+// this stays in the module rather than in the client core.
 constexpr guint kIconThemeRescanSeconds = 6;
 bool collectingEarlyBadges = false;
 std::unordered_set<std::string> earlyBadged;
+filemanagers::BadgeClient::Subscription badgeChanges;
 
 void askAgainForEarlyBadges() {
   if (collectingEarlyBadges) return;
@@ -65,23 +62,10 @@ void askAgainForEarlyBadges() {
   }, nullptr);
 }
 
-void askAgainInsideWatchedFolders(filemanagers::BadgeClient& badges) {
-  std::vector<std::string> inside;
-  for (auto it = unwatchedAsked.begin(); it != unwatchedAsked.end();) {
-    if (!badges.isInsideWatchedFolder(*it)) {
-      ++it;
-      continue;
-    }
-    inside.push_back(*it);
-    it = unwatchedAsked.erase(it);
-  }
-  for (const auto& path : inside) invalidate(path);
-}
-
 }  // namespace
 
 void followBadgeChanges(filemanagers::BadgeClient& badges) {
-  badges.onBadgesChanged([](const std::vector<std::string>& paths) {
+  badgeChanges = badges.subscribeBadgesChanged([](const std::vector<std::string>& paths) {
     for (const auto& path : paths) {
       invalidate(path);
       if (collectingEarlyBadges) earlyBadged.insert(path);
@@ -90,9 +74,6 @@ void followBadgeChanges(filemanagers::BadgeClient& badges) {
   badges.onServiceChanged([](bool running) {
     if (running) askAgainForEarlyBadges();
   });
-  // The client outlives its callbacks: it is dropped only at shutdown.
-  badges.onDirectoryURLsChanged(
-      [&badges](const std::vector<std::string>&) { askAgainInsideWatchedFolders(badges); });
 }
 
 void initInfoProvider(NautilusInfoProviderInterface* iface) { iface->update_file_info = updateFileInfo; }

@@ -2,44 +2,35 @@
 // commands, for the selected files (menu kind 0) and for the background of
 // the folder shown (kind 1). Nautilus asks on every selection change, so the
 // menus come from the client's cache and are never fetched here. Nautilus
-// menus have no separators, so those are left out.
+// menus have no separators, so those are left out. Which menu is offered,
+// and what a chosen item is about, the client core decides (menurequest.h).
 #include <string>
 #include <vector>
 
+#include "file-managers/core/menurequest.h"
 #include "file-managers/nautilus/provider.h"
 
 namespace korvanenautilus {
 
 namespace {
 
-constexpr std::uint32_t kSelectionMenu = 0;
-constexpr std::uint32_t kFolderMenu = 1;
-
 struct Choice {
   std::string action;
-  std::vector<std::string> selected;
-  std::string targeted;
+  filemanagers::MenuRequest request;
 };
-
-std::string parentFolder(const std::string& path) {
-  const auto slash = path.rfind('/');
-  if (slash == std::string::npos) return {};
-  return slash == 0 ? "/" : path.substr(0, slash);
-}
 
 void choose(NautilusMenuItem*, gpointer data) {
   const auto* choice = static_cast<const Choice*>(data);
   if (filemanagers::BadgeClient* badges = client())
-    badges->chooseMenuItem(choice->action, choice->selected, choice->targeted);
+    badges->chooseMenuItem(choice->action, choice->request.selected, choice->request.targeted);
 }
 
-// The menu of one kind for these paths, named uniquely by prefix; nullptr
-// when the service offers none yet.
-GList* korvaneMenu(std::uint32_t kind, const char* prefix, const std::vector<std::string>& selected,
-                   const std::string& targeted) {
+// The menu for this request, named uniquely by prefix; nullptr when there is
+// no request or the service offers no menu yet.
+GList* korvaneMenu(const char* prefix, const std::optional<filemanagers::MenuRequest>& request) {
   filemanagers::BadgeClient* badges = client();
-  if (!badges) return nullptr;
-  const auto menu = badges->menu(kind);
+  if (!badges || !request) return nullptr;
+  const auto menu = badges->menu(request->kind);
   if (!menu || !menu->present) return nullptr;
   NautilusMenu* submenu = nautilus_menu_new();
   for (const auto& [title, action] : menu->items) {
@@ -47,7 +38,7 @@ GList* korvaneMenu(std::uint32_t kind, const char* prefix, const std::vector<std
     const std::string name = std::string(prefix) + "::" + action;
     NautilusMenuItem* item = nautilus_menu_item_new(name.c_str(), title.c_str(), nullptr, nullptr);
     g_signal_connect_data(
-        item, "activate", G_CALLBACK(choose), new Choice{action, selected, targeted},
+        item, "activate", G_CALLBACK(choose), new Choice{action, *request},
         [](gpointer data, GClosure*) { delete static_cast<Choice*>(data); }, GConnectFlags(0));
     // The menu and the item take their own references (whatever the
     // annotations say), so ours go.
@@ -66,20 +57,19 @@ GList* fileItems(NautilusMenuProvider*, GList* files) {
   std::vector<std::string> selected;
   for (GList* it = files; it; it = it->next) {
     std::string path = localPath(NAUTILUS_FILE_INFO(it->data));
-    // The menu is for items of the watched folders only.
-    if (path.empty() || !badges->isInsideWatchedFolder(path)) return nullptr;
+    if (path.empty()) return nullptr;
     selected.push_back(std::move(path));
   }
-  const std::string folder = parentFolder(selected.front());
-  return korvaneMenu(kSelectionMenu, "KorvaneNautilus::Selection", selected, folder);
+  return korvaneMenu("KorvaneNautilus::Selection",
+                     filemanagers::menuForItems(std::move(selected), badges->directoryURLs()));
 }
 
 GList* backgroundItems(NautilusMenuProvider*, NautilusFileInfo* folder) {
   filemanagers::BadgeClient* badges = client();
   if (!badges || !folder) return nullptr;
-  const std::string path = localPath(folder);
-  if (path.empty() || !badges->isInsideWatchedFolder(path)) return nullptr;
-  return korvaneMenu(kFolderMenu, "KorvaneNautilus::Folder", {}, path);
+  std::string path = localPath(folder);
+  if (path.empty()) return nullptr;
+  return korvaneMenu("KorvaneNautilus::Folder", filemanagers::menuForFolder(std::move(path), badges->directoryURLs()));
 }
 
 }  // namespace

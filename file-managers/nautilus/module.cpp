@@ -2,6 +2,7 @@
 // is both Nautilus's info provider (badges) and its menu provider.
 #include <string>
 
+#include "file-managers/core/paths.h"
 #include "file-managers/nautilus/provider.h"
 
 namespace {
@@ -47,7 +48,7 @@ std::string localPath(NautilusFileInfo* file) {
   char* path = g_file_get_path(location);
   g_object_unref(location);
   if (!path) return {};
-  std::string result(path);
+  std::string result = filemanagers::standardLocalPath(path).value_or("");
   g_free(path);
   return result;
 }

@@ -30,8 +30,9 @@ filemanagers::BadgeClient* client();
 // network shares without a local mount, ...).
 std::string localPath(NautilusFileInfo* file);
 
-// Makes Nautilus ask again for files whose badge the client learned, and
-// for files asked about before their folder was known to be watched.
+// Makes Nautilus ask again for files whose badge the client learned (the
+// client also tells of files asked about before their folder was watched).
+// The client outlives the listening: the module drops it only at shutdown.
 void followBadgeChanges(filemanagers::BadgeClient& client);
 
 // The interface tables of the provider type.
