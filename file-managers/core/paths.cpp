@@ -1,30 +1,12 @@
 #include "file-managers/core/paths.h"
 
-#include <vector>
+#include "platform/foundation/fileurl.h"
 
 namespace filemanagers {
 
 std::optional<std::string> standardLocalPath(std::string_view path) {
   if (!path.starts_with('/')) return std::nullopt;
-  std::vector<std::string_view> components;
-  while (!path.empty()) {
-    const auto slash = path.find('/');
-    const std::string_view component = path.substr(0, slash);
-    path = slash == std::string_view::npos ? std::string_view() : path.substr(slash + 1);
-    if (component.empty() || component == ".") continue;
-    if (component == "..") {
-      if (!components.empty()) components.pop_back();
-      continue;
-    }
-    components.push_back(component);
-  }
-  if (components.empty()) return "/";
-  std::string result;
-  for (const auto component : components) {
-    result += '/';
-    result += component;
-  }
-  return result;
+  return foundation::standardizingPath(path);
 }
 
 std::string parentFolder(const std::string& path) {
