@@ -81,11 +81,17 @@ Queue::~Queue() {
 void Queue::markStopped() { state_->stopped = true; }
 
 void Queue::async(Task task) {
+  bool wasEmpty;
   {
     std::lock_guard lock(state_->mutex);
+    wasEmpty = state_->tasks.empty();
     state_->tasks.push_back(std::move(task));
   }
-  g_main_context_wakeup(context_);
+  // Only the first task of a batch needs to wake the loop: later ones are
+  // taken by the same drain, which swaps the whole batch out under the lock
+  // (a task added after that swap finds the queue empty and wakes it
+  // again). A wake-up per task cost a system call and a thread switch each.
+  if (wasEmpty) g_main_context_wakeup(context_);
 }
 
 struct Queue::TimerTask {

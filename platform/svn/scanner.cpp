@@ -257,6 +257,8 @@ svn_error_t* scanHere(const std::string& rootPath, const std::optional<std::stri
 //   'I' path, then the client status fields below;   'E' apr_err, message.
 // Integers are 64-bit, strings are a presence byte, a length and the bytes.
 
+constexpr int kPipeSize = 1 << 20;
+
 class RecordWriter {
  public:
   explicit RecordWriter(int fd) : fd_(fd) {}
@@ -441,6 +443,11 @@ svn_error_t* KRVWorkingCopyStatusScanner::scanLocalTarget(const std::string& roo
 
   int fds[2];
   if (pipe2(fds, O_CLOEXEC) != 0) return svn_error_wrap_apr(apr_get_os_error(), "Cannot start the status scan");
+  // Room for a whole folder's records: with the default 64 KiB the child
+  // stalls each time the pipe fills until this thread gets the processor
+  // back, which on a busy machine cost more than the walk itself. Refused
+  // (a lower limit for pipes), the scan runs with the default.
+  fcntl(fds[1], F_SETPIPE_SZ, kPipeSize);
   pid_t child = fork();
   if (child < 0) {
     close(fds[0]);
