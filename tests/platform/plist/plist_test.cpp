@@ -135,7 +135,8 @@ TEST(Plist, HostileBinaryDocumentsGiveNothingOrTheDocument) {
   EXPECT_FALSE(parse(binary({array({0})}), &error));  // an array holding itself
 
   // A UID under an ignored key, and in an array, leaves the rest readable.
-  std::string dict = "\xD2" + ref(1) + ref(2) + ref(3) + ref(4);
+  std::string dict = "\xD2";
+  for (std::uint32_t object = 1; object <= 4; ++object) dict += ref(object);
   auto uid = parse(binary({dict, "\x55" "$uids", "\x54" "wcID", array({5, 6}), "\x51" "A", "\x80\x05", "\x10\x02"}), &error);
   ASSERT_TRUE(uid) << error;
   EXPECT_EQ(*uid, Value(Dictionary{{"$uids", Array{2}}, {"wcID", "A"}}));
