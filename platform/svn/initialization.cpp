@@ -15,8 +15,8 @@ void KRVEnsureSVNCoreInitialization() {
     // thread may outlive whoever asked first.
     if (apr_initialize() != APR_SUCCESS) return;
     svn_error_clear(svn_dso_initialize2());
-    // A failed internal check becomes an error where libsvn allows it; the
-    // checks that abort regardless are why scans run in a child process.
+    // A failed internal check becomes an error where libsvn allows it,
+    // instead of aborting the process.
     svn_error_set_malfunction_handler(svn_error_raise_on_malfunction);
     // File names are UTF-8 bytes here. Without this, a process left in the
     // "C" locale could not name any non-ASCII file to the file system, and

@@ -4,18 +4,11 @@
 #include <svn_pools.h>
 
 #include <dirent.h>
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <cerrno>
-#include <cstdint>
 #include <cstring>
 #include <functional>
 #include <set>
 #include <string>
-#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -24,7 +17,7 @@
 
 namespace {
 
-// What the scanning process does with each item: path as the caller gave
+// What the scan does with each item: path as the caller gave
 // the root, and the client's record.
 using ItemSink = std::function<svn_error_t*(const char* path, const svn_client_status_t& status)>;
 
@@ -228,7 +221,7 @@ class Walk {
   std::set<std::string> unreadableFolders_;
 };
 
-// The walk itself, in the process that runs it.
+// The walk itself.
 svn_error_t* scanHere(const std::string& rootPath, const std::optional<std::string>& configDir,
                       const KRVWorkingCopyStatusScanner::Options& options, const ItemSink& sink,
                       const std::function<void(const std::string&)>& skipped) {
@@ -250,180 +243,6 @@ svn_error_t* scanHere(const std::string& rootPath, const std::optional<std::stri
   return err;
 }
 
-// --- The scan runs in a child process: some damage to wc.db makes libsvn
-// abort the process (its token parser does, even with a malfunction handler
-// installed), and that must cost one working copy's scan, not the
-// extension. The child sends each item down a pipe as a record:
-//   'I' path, then the client status fields below;   'E' apr_err, message.
-// Integers are 64-bit, strings are a presence byte, a length and the bytes.
-
-constexpr int kPipeSize = 1 << 20;
-
-class RecordWriter {
- public:
-  explicit RecordWriter(int fd) : fd_(fd) {}
-  void byte(char c) { buffer_.push_back(c); }
-  void integer(std::int64_t value) { buffer_.append(reinterpret_cast<const char*>(&value), sizeof value); }
-  void string(const char* text) {
-    byte(text != nullptr ? 1 : 0);
-    if (text == nullptr) return;
-    integer(static_cast<std::int64_t>(std::strlen(text)));
-    buffer_.append(text);
-  }
-  void lock(const svn_lock_t* lock) {
-    byte(lock != nullptr ? 1 : 0);
-    if (lock == nullptr) return;
-    for (const char* text : {lock->path, lock->token, lock->owner, lock->comment}) string(text);
-    for (std::int64_t value : {std::int64_t{lock->is_dav_comment}, std::int64_t{lock->creation_date},
-                               std::int64_t{lock->expiration_date}})
-      integer(value);
-  }
-  // False once the reader is gone.
-  bool flush(size_t atLeast = 0) {
-    if (buffer_.size() < atLeast) return true;
-    for (size_t done = 0; done < buffer_.size();) {
-      ssize_t n = write(fd_, buffer_.data() + done, buffer_.size() - done);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) return false;
-      done += static_cast<size_t>(n);
-    }
-    buffer_.clear();
-    return true;
-  }
-
- private:
-  int fd_;
-  std::string buffer_;
-};
-
-class RecordReader {
- public:
-  RecordReader(int fd, apr_pool_t* pool) : fd_(fd), pool_(pool) {}
-  bool byte(char& c) { return read(&c, 1); }
-  bool integer(std::int64_t& value) { return read(&value, sizeof value); }
-  bool string(const char*& text) {
-    char present = 0;
-    if (!byte(present)) return false;
-    text = nullptr;
-    if (present == 0) return true;
-    std::int64_t length = 0;
-    if (!integer(length) || length < 0 || length > (1 << 24)) return false;
-    char* copy = static_cast<char*>(apr_palloc(pool_, static_cast<apr_size_t>(length) + 1));
-    if (!read(copy, static_cast<size_t>(length))) return false;
-    copy[length] = '\0';
-    text = copy;
-    return true;
-  }
-  bool lock(const svn_lock_t*& out) {
-    char present = 0;
-    if (!byte(present)) return false;
-    out = nullptr;
-    if (present == 0) return true;
-    auto* lock = static_cast<svn_lock_t*>(apr_pcalloc(pool_, sizeof(svn_lock_t)));
-    std::int64_t dav = 0, created = 0, expires = 0;
-    if (!string(lock->path) || !string(lock->token) || !string(lock->owner) || !string(lock->comment) ||
-        !integer(dav) || !integer(created) || !integer(expires))
-      return false;
-    lock->is_dav_comment = static_cast<svn_boolean_t>(dav);
-    lock->creation_date = created;
-    lock->expiration_date = expires;
-    out = lock;
-    return true;
-  }
-
- private:
-  bool read(void* into, size_t size) {
-    auto* at = static_cast<char*>(into);
-    while (size > 0) {
-      if (start_ == end_) {
-        ssize_t n = ::read(fd_, buffer_, sizeof buffer_);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        start_ = 0;
-        end_ = static_cast<size_t>(n);
-      }
-      size_t take = std::min(size, end_ - start_);
-      std::memcpy(at, buffer_ + start_, take);
-      start_ += take;
-      at += take;
-      size -= take;
-    }
-    return true;
-  }
-
-  int fd_;
-  apr_pool_t* pool_;
-  char buffer_[64 * 1024];
-  size_t start_ = 0, end_ = 0;
-};
-
-// The integer fields of svn_client_status_t, in record order.
-template <typename Status, typename Visit>
-void integerFields(Status& s, Visit visit) {
-  visit(s.kind), visit(s.filesize), visit(s.versioned), visit(s.conflicted), visit(s.node_status),
-      visit(s.text_status), visit(s.prop_status), visit(s.wc_is_locked), visit(s.copied), visit(s.revision),
-      visit(s.changed_rev), visit(s.changed_date), visit(s.switched), visit(s.file_external), visit(s.depth),
-      visit(s.ood_kind), visit(s.repos_node_status), visit(s.repos_text_status), visit(s.repos_prop_status),
-      visit(s.ood_changed_rev), visit(s.ood_changed_date);
-}
-
-template <typename Status, typename Visit>
-void stringFields(Status& s, Visit visit) {
-  visit(s.local_abspath), visit(s.repos_root_url), visit(s.repos_uuid), visit(s.repos_relpath),
-      visit(s.changed_author), visit(s.changelist), visit(s.ood_changed_author), visit(s.moved_from_abspath),
-      visit(s.moved_to_abspath);
-}
-
-void writeItem(RecordWriter& out, const char* path, const svn_client_status_t& status) {
-  out.byte('I');
-  out.string(path);
-  integerFields(status, [&](const auto& field) { out.integer(static_cast<std::int64_t>(field)); });
-  stringFields(status, [&](const char* field) { out.string(field); });
-  out.lock(status.lock);
-  out.lock(status.repos_lock);
-}
-
-bool readItem(RecordReader& in, const char*& path, svn_client_status_t& status) {
-  status = {};
-  bool ok = in.string(path) && path != nullptr;
-  integerFields(status, [&](auto& field) {
-    std::int64_t value = 0;
-    ok = ok && in.integer(value);
-    field = static_cast<std::remove_reference_t<decltype(field)>>(value);
-  });
-  stringFields(status, [&](const char*& field) { ok = ok && in.string(field); });
-  return ok && in.lock(status.lock) && in.lock(status.repos_lock);
-}
-
-// In the child: scans, sends every item and the outcome, and ends without
-// running anything of the parent's (no exit handlers).
-[[noreturn]] void runChild(int fd, const std::string& rootPath, const std::optional<std::string>& configDir,
-                           const KRVWorkingCopyStatusScanner::Options& options) {
-  RecordWriter out(fd);
-  svn_error_t* err = scanHere(
-      rootPath, configDir, options,
-      [&](const char* path, const svn_client_status_t& status) {
-        writeItem(out, path, status);
-        return out.flush(32 * 1024) ? SVN_NO_ERROR : svn_error_create(SVN_ERR_CANCELLED, nullptr, nullptr);
-      },
-      [&](const std::string& name) {
-        out.byte('S');
-        out.string(name.c_str());
-      });
-  // The outcome: the error chain, outermost first (none on success).
-  out.byte('E');
-  err = svn_error_purge_tracing(err);
-  std::int64_t links = 0;
-  for (svn_error_t* link = err; link != nullptr; link = link->child) ++links;
-  out.integer(links);
-  for (svn_error_t* link = err; link != nullptr; link = link->child) {
-    out.integer(link->apr_err);
-    out.string(link->message);
-  }
-  out.flush();
-  _exit(0);
-}
-
 }  // namespace
 
 KRVWorkingCopyStatusScanner::Options KRVWorkingCopyStatusScanner::localScanOptionsWithDepth(svn_depth_t depth) {
@@ -441,78 +260,14 @@ svn_error_t* KRVWorkingCopyStatusScanner::scanLocalTarget(const std::string& roo
     return svn_error_createf(SVN_ERR_BAD_FILENAME, nullptr, "Status scan needs an absolute path, not '%s'",
                              rootPath.c_str());
 
-  int fds[2];
-  if (pipe2(fds, O_CLOEXEC) != 0) return svn_error_wrap_apr(apr_get_os_error(), "Cannot start the status scan");
-  // Room for a whole folder's records: with the default 64 KiB the child
-  // stalls each time the pipe fills until this thread gets the processor
-  // back, which on a busy machine cost more than the walk itself. Refused
-  // (a lower limit for pipes), the scan runs with the default.
-  fcntl(fds[1], F_SETPIPE_SZ, kPipeSize);
-  pid_t child = fork();
-  if (child < 0) {
-    close(fds[0]);
-    close(fds[1]);
-    return svn_error_wrap_apr(apr_get_os_error(), "Cannot start the status scan");
-  }
-  if (child == 0) {
-    close(fds[0]);
-    runChild(fds[1], rootPath, configDir, options);
-  }
-  close(fds[1]);
-
-  apr_pool_t* pool = svn_pool_create(nullptr);
-  apr_pool_t* iterpool = svn_pool_create(pool);
-  RecordReader in(fds[0], iterpool);
-  svn_error_t* err = nullptr;
-  bool ended = false;
-  for (char kind = 0; !ended && in.byte(kind);) {
+  apr_pool_t* iterpool = svn_pool_create(nullptr);
+  const ItemSink sink = [&](const char* path, const svn_client_status_t& status) {
     svn_pool_clear(iterpool);
-    if (kind == 'I') {
-      const char* path = nullptr;
-      svn_client_status_t status;
-      if (!readItem(in, path, status)) break;
-      svn_wc_status2_t status2;
-      fillStatus2(status2, status, iterpool);
-      err = entryBlock(path, &status, &status2);
-      ended = err != nullptr;
-    } else if (kind == 'S') {
-      const char* name = nullptr;
-      if (!in.string(name) || name == nullptr) break;
-      if (skipped) skipped(name);
-    } else if (kind == 'E') {
-      std::int64_t links = 0;
-      if (!in.integer(links) || links < 0 || links > 1000) break;
-      std::vector<std::pair<std::int64_t, std::string>> chain;
-      for (std::int64_t i = 0; i < links; ++i) {
-        std::int64_t code = 0;
-        const char* message = nullptr;
-        if (!in.integer(code) || !in.string(message)) break;
-        chain.emplace_back(code, message != nullptr ? message : "");
-      }
-      if (static_cast<std::int64_t>(chain.size()) != links) break;
-      for (auto link = chain.rbegin(); link != chain.rend(); ++link)
-        err = svn_error_create(static_cast<apr_status_t>(link->first), err,
-                               link->second.empty() ? nullptr : link->second.c_str());
-      ended = true;
-    } else {
-      break;
-    }
-  }
-  // A scan the entry block stopped needs no more of the child.
-  if (err != nullptr) kill(child, SIGKILL);
-  close(fds[0]);
-  int status = 0;
-  while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
-  }
-  if (!ended && err == nullptr) {
-    err = WIFSIGNALED(status)
-              ? svn_error_createf(SVN_ERR_WC_CORRUPT, nullptr,
-                                  "Subversion ended the status scan of '%s' abnormally (signal %d); the working "
-                                  "copy's database may be damaged",
-                                  rootPath.c_str(), WTERMSIG(status))
-              : svn_error_createf(SVN_ERR_WC_CORRUPT, nullptr, "The status scan of '%s' ended abnormally",
-                                  rootPath.c_str());
-  }
-  svn_pool_destroy(pool);
+    svn_wc_status2_t status2;
+    fillStatus2(status2, status, iterpool);
+    return entryBlock(path, &status, &status2);
+  };
+  svn_error_t* err = scanHere(rootPath, configDir, options, sink, skipped ? skipped : [](const std::string&) {});
+  svn_pool_destroy(iterpool);
   return err;
 }
