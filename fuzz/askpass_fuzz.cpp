@@ -1,4 +1,4 @@
-// An ssh prompt and the parent ssh's arguments (the host specification
+// An ssh prompt and the parent ssh's arguments (the user@host argument
 // before "svnserve"), as keychain-askpass answers them. The input is the
 // prompt, then after the first NUL the arguments, NUL-separated. No session
 // bus is reachable, so a password lookup fails quickly instead of asking a
