@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <map>
 #include <set>
+#include <string_view>
 #include <unordered_set>
 
 #include "file-managers/core/paths.h"
@@ -378,28 +379,40 @@ struct BadgeClient::State {
   }
 
   void applyBadges(GVariant* parameters) {
-    GVariantIter* iter = nullptr;
-    g_variant_get(parameters, "(a(ss))", &iter);
+    // Children are read directly: a format string parsed per pair costs more than the pair.
+    GVariant* changes = g_variant_get_child_value(parameters, 0);
+    gsize count = g_variant_n_children(changes);
     std::vector<std::string> changed;
     std::vector<std::pair<std::string, std::string>> announced;
-    const char* path = nullptr;
-    const char* badge = nullptr;
-    while (g_variant_iter_next(iter, "(&s&s)", &path, &badge)) {
-      if (badgesAnnounced) announced.emplace_back(path, badge);
-      std::string key = path;
+    if (badgesAnnounced) announced.reserve(count);
+    for (gsize i = 0; i < count; ++i) {
+      GVariant* pair = g_variant_get_child_value(changes, i);
+      GVariant* pathValue = g_variant_get_child_value(pair, 0);
+      GVariant* badgeValue = g_variant_get_child_value(pair, 1);
+      gsize pathLength = 0;
+      gsize badgeLength = 0;
+      const char* path = g_variant_get_string(pathValue, &pathLength);
+      const char* badge = g_variant_get_string(badgeValue, &badgeLength);
+      std::string_view badgeView(badge, badgeLength);
+      if (badgesAnnounced) announced.emplace_back(std::string(path, pathLength), badgeView);
+      std::string key(path, pathLength);
       bool wanted = asked.erase(key) != 0;
-      auto it = badges.find(key);
-      if (it == badges.end()) {
+      auto it = badges.lower_bound(key);
+      if (it == badges.end() || it->first != key) {
         // Answers to other clients matter only in folders this one shows.
-        if (!wanted && observed.count(parentFolder(key)) == 0) continue;
-        badges.emplace(key, badge);
-        changed.push_back(std::move(key));
-      } else if (it->second != badge) {
-        it->second = badge;
+        if (wanted || observed.count(parentFolder(key)) != 0) {
+          badges.emplace_hint(it, key, badgeView);
+          changed.push_back(std::move(key));
+        }
+      } else if (it->second != badgeView) {
+        it->second = badgeView;
         changed.push_back(std::move(key));
       }
+      g_variant_unref(badgeValue);
+      g_variant_unref(pathValue);
+      g_variant_unref(pair);
     }
-    g_variant_iter_free(iter);
+    g_variant_unref(changes);
     if (!announced.empty()) badgesAnnounced(announced);
     notifyBadges(changed);
   }
