@@ -15,5 +15,6 @@ endif()
 if(KRV_FUZZ)
   add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer
                       -fno-sanitize-recover=undefined)
+  add_compile_definitions(FUZZING_BUILD_MODE_UNSAFE_FOR_PRODUCTION)
   add_link_options(-fsanitize=address,undefined)
 endif()

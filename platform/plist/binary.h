@@ -17,8 +17,15 @@
 namespace plist::detail {
 
 inline constexpr int kMaxDepth = 256;
+#ifdef FUZZING_BUILD_MODE_UNSAFE_FOR_PRODUCTION
+// Fuzz builds spend a smaller budget, so that inputs which expand up to it
+// stay cheap to run under the sanitizers; the checks are the same code.
+inline constexpr std::size_t kMaxNodes = 4'096;
+inline constexpr std::size_t kMaxBytes = 1u << 20;
+#else
 inline constexpr std::size_t kMaxNodes = 200'000;
 inline constexpr std::size_t kMaxBytes = 64u << 20;
+#endif
 
 std::optional<Value> parseBinary(const std::uint8_t* bytes, std::size_t length, std::string* error);
 
