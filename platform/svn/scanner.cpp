@@ -1,40 +1,16 @@
-#include <svn_config.h>
-#include <svn_dirent_uri.h>
 #include <svn_path.h>
 #include <svn_pools.h>
 
-#include <dirent.h>
+#include <sys/wait.h>
 
-#include <cstring>
-#include <functional>
-#include <set>
 #include <string>
 #include <utility>
-#include <vector>
 
-#include "platform/text/text.h"
+#include "helper.h"
+#include "records.h"
 #include "svn.h"
 
 namespace {
-
-// What the scan does with each item: path as the caller gave
-// the root, and the client's record.
-using ItemSink = std::function<svn_error_t*(const char* path, const svn_client_status_t& status)>;
-
-// Everything the status callback needs, for one scan.
-struct ScanBaton {
-  const ItemSink* sink;
-  // Subversion reports paths below its canonical form of the root; they are
-  // handed on below the root as the caller wrote it.
-  std::string canonicalRoot;
-  std::string givenRoot;
-  std::string pathBuffer;
-  apr_pool_t* iterpool;
-  // For the walks around unreadable names: an item not to report again
-  // (canonical), and where to collect the folders a walk reports.
-  const char* skipPath = nullptr;
-  std::vector<std::string>* folders = nullptr;
-};
 
 // The pristine statuses of the old record only ever say none, normal or
 // modified.
@@ -81,166 +57,56 @@ void fillStatus2(svn_wc_status2_t& out, const svn_client_status_t& in, apr_pool_
   out.pristine_prop_status = pristineStatus(in.prop_status);
 }
 
-svn_error_t* reportItem(void* baton, const char* path, const svn_client_status_t* status, apr_pool_t*) {
-  auto& scan = *static_cast<ScanBaton*>(baton);
-  svn_pool_clear(scan.iterpool);
-  if (scan.skipPath != nullptr && std::strcmp(path, scan.skipPath) == 0) return SVN_NO_ERROR;
-  if (scan.folders != nullptr && status->kind == svn_node_dir) scan.folders->push_back(path);
-
-  const char* reported = path;
-  if (scan.canonicalRoot != scan.givenRoot) {
-    std::string_view rest(path);
-    rest.remove_prefix(std::min(rest.size(), scan.canonicalRoot.size()));
-    scan.pathBuffer.assign(scan.givenRoot);
-    // A given root with a trailing "/" already has the separator.
-    if (!rest.empty() && rest.front() == '/' && !scan.pathBuffer.empty() && scan.pathBuffer.back() == '/')
-      rest.remove_prefix(1);
-    scan.pathBuffer.append(rest);
-    reported = scan.pathBuffer.c_str();
-  }
-  return (*scan.sink)(reported, *status);
-}
-
-bool validUTF8(const char* name) { return text::decodeUTF8(name).has_value(); }
-
-// A name that is not UTF-8 stops Subversion's walk at the folder holding
-// it (E000022, with APR_EINVAL as a cause).
-bool stoppedByAName(svn_error_t* err) {
-  for (svn_error_t* link = err; link != nullptr; link = link->child)
-    if (link->apr_err == APR_EINVAL) return true;
-  return false;
-}
-
-// One walk of the working copy. When a file name that is not UTF-8 stops
-// it, the working copy is walked again around the folders holding such
-// names: those folders' items one by one, everything else whole, so only
-// the names themselves are missing. Each skipped name goes to `skipped`.
-class Walk {
- public:
-  Walk(svn_client_ctx_t* ctx, ScanBaton& baton, const KRVWorkingCopyStatusScanner::Options& options,
-       const std::function<void(const std::string&)>& skipped, apr_pool_t* pool)
-      : ctx_(ctx), baton_(baton), options_(options), skipped_(skipped), pool_(pool) {}
-
-  svn_error_t* run() {
-    const std::string& root = baton_.canonicalRoot;
-    svn_error_t* err = status(root, options_.depth, false, nullptr);
-    if (err == nullptr || options_.depth != svn_depth_infinity || !stoppedByAName(err)) return err;
-    svn_error_t* found = findUnreadableNames();
-    if (found != nullptr || unreadableFolders_.empty()) {
-      svn_error_clear(found);
-      return err;
-    }
-    svn_error_clear(err);
-    return visit(root, false);
-  }
-
- private:
-  svn_error_t* status(const std::string& target, svn_depth_t depth, bool skipTarget,
-                      std::vector<std::string>* folders) {
-    baton_.skipPath = skipTarget ? target.c_str() : nullptr;
-    baton_.folders = folders;
-    svn_opt_revision_t revision{};
-    revision.kind = svn_opt_revision_head;  // unused without an out-of-date check
-    return svn_client_status6(nullptr, ctx_, target.c_str(), &revision, depth, options_.getAll,
-                              /*check_out_of_date=*/FALSE, /*check_working_copy=*/TRUE, options_.noIgnore,
-                              options_.ignoreExternals, /*depth_as_sticky=*/FALSE, /*changelists=*/nullptr,
-                              reportItem, &baton_, pool_);
-  }
-
-  static svn_error_t* noteNode(void* baton, const char* path, const svn_client_info2_t* info, apr_pool_t*) {
-    auto& walk = *static_cast<Walk*>(baton);
-    walk.nodes_.emplace_back(path, info->kind == svn_node_dir);
-    return SVN_NO_ERROR;
-  }
-
-  // Subversion reads the entries of versioned folders only: those holding
-  // a name that is not UTF-8 are the ones that stop it.
-  svn_error_t* findUnreadableNames() {
-    svn_opt_revision_t working{};
-    working.kind = svn_opt_revision_unspecified;
-    SVN_ERR(svn_client_info4(baton_.canonicalRoot.c_str(), &working, &working, svn_depth_infinity,
-                             /*fetch_excluded=*/FALSE, /*fetch_actual_only=*/TRUE, /*include_externals=*/FALSE,
-                             nullptr, noteNode, this, ctx_, pool_));
-    for (const auto& [folder, isFolder] : nodes_) {
-      if (!isFolder) continue;
-      DIR* dir = opendir(folder.c_str());
-      if (dir == nullptr) continue;
-      while (dirent* entry = readdir(dir)) {
-        if (validUTF8(entry->d_name)) continue;
-        unreadableFolders_.insert(folder);
-        if (skipped_) skipped_(folder + "/" + entry->d_name);
-      }
-      closedir(dir);
-    }
-    return SVN_NO_ERROR;
-  }
-
-  bool unreadableAtOrBelow(const std::string& folder) const {
-    auto it = unreadableFolders_.lower_bound(folder);
-    return it != unreadableFolders_.end() &&
-           (*it == folder || (it->compare(0, folder.size(), folder) == 0 && (*it)[folder.size()] == '/'));
-  }
-
-  // Reports `target` (unless `reported`) and everything below it.
-  svn_error_t* visit(const std::string& target, bool reported) {
-    if (!unreadableAtOrBelow(target)) return status(target, options_.depth, reported, nullptr);
-    std::vector<std::string> children;
-    if (!unreadableFolders_.contains(target)) {
-      // The folder can be read: itself and its items from one shallow walk.
-      std::vector<std::string> folders;
-      SVN_ERR(status(target, svn_depth_immediates, reported, &folders));
-      for (const auto& folder : folders)
-        if (folder != target) SVN_ERR(visit(folder, true));
-      return SVN_NO_ERROR;
-    }
-    // Its entries cannot be listed by Subversion (nor its own status had
-    // without them): its versioned items and readable names, one by one.
-    std::set<std::string> items;
-    for (const auto& [path, isFolder] : nodes_)
-      if (path.size() > target.size() && path.compare(0, target.size(), target) == 0 && path[target.size()] == '/' &&
-          path.find('/', target.size() + 1) == std::string::npos)
-        items.insert(path);
-    if (DIR* dir = opendir(target.c_str())) {
-      while (dirent* entry = readdir(dir)) {
-        std::string_view name = entry->d_name;
-        if (name == "." || name == ".." || name == ".svn" || !validUTF8(entry->d_name)) continue;
-        items.insert(target + "/" + entry->d_name);
-      }
-      closedir(dir);
-    }
-    for (const auto& item : items) SVN_ERR(visit(item, false));
-    return SVN_NO_ERROR;
-  }
-
-  svn_client_ctx_t* ctx_;
-  ScanBaton& baton_;
-  const KRVWorkingCopyStatusScanner::Options& options_;
-  const std::function<void(const std::string&)>& skipped_;
-  apr_pool_t* pool_;
-  std::vector<std::pair<std::string, bool>> nodes_;  // every versioned node, and whether it is a folder
-  std::set<std::string> unreadableFolders_;
+// How one exchange with a helper went.
+struct Relay {
+  svn_error_t* err = nullptr;  // the scan's outcome, or the entry block's error
+  bool complete = false;       // the helper sent its outcome and can scan again
+  bool answered = false;       // anything came back at all
 };
 
-// The walk itself.
-svn_error_t* scanHere(const std::string& rootPath, const std::optional<std::string>& configDir,
-                      const KRVWorkingCopyStatusScanner::Options& options, const ItemSink& sink,
-                      const std::function<void(const std::string&)>& skipped) {
-  // One pool for the scan, released whole at the end; the callback clears
-  // its own iteration pool for each item.
-  apr_pool_t* pool = svn_pool_create(nullptr);
-  ScanBaton baton{&sink, svn_dirent_canonicalize(rootPath.c_str(), pool), rootPath, {}, svn_pool_create(pool)};
+// Sends the request to the helper and hands on what comes back, until the
+// outcome arrives, the entry block stops the scan, or the stream ends.
+Relay relay(svn::detail::StatusHelper& helper, const svn::detail::ScanRequest& request,
+            const KRVWorkingCopyStatusScanner::EntryBlock& entryBlock,
+            const KRVWorkingCopyStatusScanner::SkipBlock& skipped) {
+  Relay result;
+  svn::detail::RecordWriter out(helper.fd());
+  out.request(request);
+  if (!out.flush()) return result;
+  apr_pool_t* iterpool = svn_pool_create(nullptr);
+  svn::detail::RecordReader in(helper.fd(), iterpool);
+  for (char kind = 0; result.err == nullptr && !result.complete && in.kind(kind);) {
+    result.answered = true;
+    svn_pool_clear(iterpool);
+    if (kind == 'I') {
+      const char* path = nullptr;
+      svn_client_status_t status;
+      if (!in.item(path, status)) break;
+      svn_wc_status2_t status2;
+      fillStatus2(status2, status, iterpool);
+      result.err = entryBlock(path, &status, &status2);
+    } else if (kind == 'S') {
+      const char* path = nullptr;
+      if (!in.skipped(path)) break;
+      if (skipped) skipped(path);
+    } else if (kind == 'E') {
+      if (!in.end(result.err)) break;
+      result.complete = true;
+    } else {
+      break;
+    }
+  }
+  svn_pool_destroy(iterpool);
+  return result;
+}
 
-  svn_error_t* err = [&]() -> svn_error_t* {
-    apr_hash_t* config = nullptr;
-    if (configDir) SVN_ERR(svn_config_get_config(&config, configDir->c_str(), pool));
-    svn_client_ctx_t* ctx = nullptr;
-    SVN_ERR(svn_client_create_context2(&ctx, config, pool));
-    return Walk(ctx, baton, options, skipped, pool).run();
-  }();
-
-  // Errors live in pools of their own, so they outlive the scan's pool.
-  svn_pool_destroy(pool);
-  return err;
+svn_error_t* endedAbnormally(const std::string& rootPath, int status) {
+  if (status != -1 && WIFSIGNALED(status))
+    return svn_error_createf(SVN_ERR_WC_CORRUPT, nullptr,
+                             "Subversion ended the status scan of '%s' abnormally (signal %d); the working copy's "
+                             "database may be damaged",
+                             rootPath.c_str(), WTERMSIG(status));
+  return svn_error_createf(SVN_ERR_WC_CORRUPT, nullptr, "The status scan of '%s' ended abnormally", rootPath.c_str());
 }
 
 }  // namespace
@@ -260,14 +126,24 @@ svn_error_t* KRVWorkingCopyStatusScanner::scanLocalTarget(const std::string& roo
     return svn_error_createf(SVN_ERR_BAD_FILENAME, nullptr, "Status scan needs an absolute path, not '%s'",
                              rootPath.c_str());
 
-  apr_pool_t* iterpool = svn_pool_create(nullptr);
-  const ItemSink sink = [&](const char* path, const svn_client_status_t& status) {
-    svn_pool_clear(iterpool);
-    svn_wc_status2_t status2;
-    fillStatus2(status2, status, iterpool);
-    return entryBlock(path, &status, &status2);
-  };
-  svn_error_t* err = scanHere(rootPath, configDir, options, sink, skipped ? skipped : [](const std::string&) {});
-  svn_pool_destroy(iterpool);
-  return err;
+  const svn::detail::ScanRequest request{rootPath, configDir, options};
+  // An idle helper may have ended meanwhile; one that ends before answering
+  // anything is replaced, once, by a fresh one.
+  for (bool fresh = false;; fresh = true) {
+    std::string problem;
+    auto helper = svn::detail::StatusHelper::take(fresh, &problem);
+    if (!helper)
+      return svn_error_createf(SVN_ERR_BASE, nullptr, "Cannot start the status scan of '%s': %s", rootPath.c_str(),
+                               problem.c_str());
+    Relay result = relay(*helper, request, entryBlock, skipped);
+    if (result.complete) {
+      svn::detail::StatusHelper::giveBack(std::move(helper));
+      return result.err;
+    }
+    // Stopped by the entry block: the helper, still scanning, is stopped.
+    if (result.err != nullptr) return result.err;
+    int status = helper->stop();
+    if (!result.answered && helper->reused()) continue;
+    return endedAbnormally(rootPath, status);
+  }
 }

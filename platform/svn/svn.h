@@ -10,7 +10,11 @@
 // - KRVWorkingCopyStatusScanner::scanLocalTarget() walks the working copy at
 //   an absolute root path with svn_client_status6, without network access,
 //   and calls the entry block once per item (see externals below), on the
-//   calling thread, one call at a time, all before it returns.
+//   calling thread, one call at a time, all before it returns. The walk
+//   runs in a helper process, "korvane-status-scan" beside the running
+//   executable (helper.h), which hands the items back: damage to a working
+//   copy's database that makes libsvn abort ends only the helper, and the
+//   scan fails with SVN_ERR_WC_CORRUPT.
 // - A file name that is not UTF-8 stops Subversion's walk at its folder;
 //   the scan then walks the working copy again around such folders (their
 //   items one by one), so every other item is reported as usual, and hands
@@ -27,8 +31,8 @@
 //   reported with the status svn_wc_status_external, then once more as the
 //   root of its own walk.
 // - The result is null on success. Otherwise it is an error the caller owns
-//   and frees with svn_error_clear; the items reported before it stay
-//   valid.
+//   and frees with svn_error_clear (the walk's error chain, codes and
+//   messages); the items reported before it stay valid.
 //   An entry block that returns an error stops the scan, and that error (or
 //   one wrapping it) comes back.
 // - svn::workingCopyRoot() asks libsvn_client which working copy holds a

@@ -410,6 +410,22 @@ TEST_F(BadgesTest, QueuedRefreshesOfARootCollapseIntoOneScan) {
   EXPECT_EQ(counter.scans(), 3 * perScan) << "the first, one for all refreshes, one after the last invalidation";
 }
 
+// Damage to one working copy's database that makes libsvn abort costs only
+// that working copy's scan; the others keep their badges.
+TEST_F(BadgesTest, ADamagedDatabaseFailsOnlyItsOwnWorkingCopy) {
+  std::string damaged = copyOf(plain_, "damaged");
+  std::string sound = copyOf(plain_, "sound");
+  writeFile(damaged + "/top.txt", "changed\n");
+  writeFile(sound + "/top.txt", "changed\n");
+  testsupport::runOK({"sqlite3", damaged + "/.svn/wc.db", "update nodes set kind = 'bogus' where local_relpath = 'top.txt'"});
+  registerRoots({damaged, sound});
+  EXPECT_EQ(badge(damaged + "/top.txt"), none);
+  EXPECT_EQ(badge(sound + "/top.txt"), "modified");
+  EXPECT_TRUE(std::regex_search(logText(), std::regex("Status scan of " + damaged + " failed: E155016 .+"))) << logText();
+  invalidate(sound);
+  EXPECT_EQ(badge(sound), "modified");
+}
+
 // A file name that is not UTF-8 is left out, with one log line, and the
 // rest of the working copy is badged as if it were not there.
 TEST_F(BadgesTest, ANameThatIsNotUtf8IsSkippedAndEverythingElseBadged) {

@@ -2,10 +2,19 @@
 // with the status `svn status` gives it, under the root path as given.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
 #include <map>
 #include <optional>
 #include <regex>
+#include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/svn/svn.h"
@@ -240,6 +249,46 @@ TEST_F(ScannerTest, AFailureHalfWayKeepsWhatWasReported) {
   ASSERT_TRUE(result.error);
   EXPECT_EQ(result.items.at(wc_ + "/a.txt").nodeStatus, svn_wc_status_modified);
   EXPECT_EQ(result.items.count(wc_ + "/lk/plain.txt"), 0u);
+}
+
+// The helpers running scans, children of this process.
+std::vector<pid_t> scanHelpers() {
+  std::vector<pid_t> found;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+    if (!std::isdigit(static_cast<unsigned char>(entry.path().filename().string()[0]))) continue;
+    std::ifstream stat(entry.path() / "stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), {});
+    auto close = text.rfind(')');
+    if (close == std::string::npos) continue;
+    std::istringstream rest(text.substr(close + 2));
+    char state = 0;
+    pid_t parent = 0;
+    rest >> state >> parent;
+    if (parent == getpid() && state != 'Z' && text.find("(korvane-status") != std::string::npos)
+      found.push_back(std::stoi(entry.path().filename()));
+  }
+  return found;
+}
+
+// Damage that makes libsvn abort ends only the helper running that scan,
+// and a helper that ended while idle is replaced: later scans work.
+TEST_F(ScannerTest, ScansOutliveTheHelpersThatRanThem) {
+  std::string damaged = dir_.path() + "/damaged";
+  testsupport::copyTree(fixture_.wc, damaged);
+  runOK({"sqlite3", damaged + "/.svn/wc.db", "update nodes set kind = 'bogus' where local_relpath = 'a.txt'"});
+  Scan broken = scan(damaged);
+  ASSERT_TRUE(broken.error);
+  EXPECT_EQ(*broken.error, SVN_ERR_WC_CORRUPT);
+  const size_t items = scan(wc_).items.size();
+  ASSERT_GT(items, 20u);
+
+  auto helpers = scanHelpers();
+  ASSERT_FALSE(helpers.empty());
+  for (pid_t helper : helpers) kill(helper, SIGKILL);
+  for (int i = 0; i < 500 && !scanHelpers().empty(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  Scan again = scan(wc_);
+  EXPECT_FALSE(again.error);
+  EXPECT_EQ(again.items.size(), items);
 }
 
 }  // namespace

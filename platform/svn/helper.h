@@ -1,0 +1,49 @@
+// The processes that run status scans for the extension (internal to
+// platform/svn).
+//
+// Contract: some damage to a working copy's .svn/wc.db makes libsvn abort
+// the process that reads it, malfunction handler or not. So scans run in
+// "korvane-status-scan", a program of ours that sits beside the running
+// executable and is started afresh with posix_spawn (never forked from the
+// threaded caller). It serves one scan at a time over a socket (records.h)
+// and then waits for the next; it ends when its socket closes. take() hands
+// out an idle helper or starts one; giveBack() keeps a helper that finished
+// its scan cleanly for the next; a helper dropped without giveBack() is
+// killed and reaped. Any thread.
+#pragma once
+
+#include <sys/types.h>
+
+#include <memory>
+#include <string>
+
+namespace svn::detail {
+
+class StatusHelper {
+ public:
+  // An idle helper, or a new one (`fresh`); null with the reason in *error
+  // when none could be started.
+  static std::unique_ptr<StatusHelper> take(bool fresh, std::string* error);
+  static void giveBack(std::unique_ptr<StatusHelper> helper);
+
+  StatusHelper(pid_t pid, int fd) : pid_(pid), fd_(fd) {}
+  StatusHelper(const StatusHelper&) = delete;
+  StatusHelper& operator=(const StatusHelper&) = delete;
+  ~StatusHelper();
+
+  int fd() const { return fd_; }
+  // Whether it served a scan before this one.
+  bool reused() const { return reused_; }
+  // Ends the process and returns its wait status (how it ended if it had
+  // already ended), or -1 when it cannot be known.
+  int stop();
+
+ private:
+  pid_t pid_;
+  int fd_;
+  bool reused_ = false;
+  bool stopped_ = false;
+  int status_ = -1;
+};
+
+}  // namespace svn::detail

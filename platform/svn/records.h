@@ -1,0 +1,78 @@
+// The byte stream between the status scan and its helper process (internal
+// to platform/svn).
+//
+// Contract: both ends are a socket. A request is 'Q', the root path, the
+// configuration folder (or none) and the four options. The answer is any
+// number of 'I' records (an item: its path and the client status record)
+// and 'S' records (a skipped name), then one 'E' record: the error chain,
+// outermost first, empty on success. Integers are 64-bit in the machine's
+// order, strings a presence byte, a length and the bytes. Readers check
+// every length and count, so a stream cut short or garbled reads as false,
+// never as a wrong record. Writing never raises SIGPIPE.
+#pragma once
+
+#include <svn_client.h>
+#include <svn_error.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "svn.h"
+
+namespace svn::detail {
+
+struct ScanRequest {
+  std::string root;
+  std::optional<std::string> configDir;
+  KRVWorkingCopyStatusScanner::Options options;
+};
+
+class RecordWriter {
+ public:
+  explicit RecordWriter(int fd) : fd_(fd) {}
+  void request(const ScanRequest& request);
+  void item(const char* path, const svn_client_status_t& status);
+  void skipped(const std::string& path);
+  void end(svn_error_t* err);
+  // Sends what is buffered once it holds at least `atLeast` bytes; false
+  // once the other end is gone.
+  bool flush(std::size_t atLeast = 0);
+
+ private:
+  void byte(char c) { buffer_.push_back(c); }
+  void integer(std::int64_t value);
+  void string(const char* text);
+  void lock(const svn_lock_t* lock);
+
+  int fd_;
+  std::string buffer_;
+};
+
+class RecordReader {
+ public:
+  // Strings and locks are allocated in `pool`, which the caller may clear
+  // between records.
+  RecordReader(int fd, apr_pool_t* pool) : fd_(fd), pool_(pool) {}
+  // The next record's kind ('Q', 'I', 'S', 'E'); false at the end of the stream.
+  bool kind(char& kind) { return read(&kind, 1); }
+  bool request(ScanRequest& request);
+  bool item(const char*& path, svn_client_status_t& status);
+  bool skipped(const char*& path);
+  // The error chain of an 'E' record, rebuilt (null for success).
+  bool end(svn_error_t*& err);
+
+ private:
+  bool byte(char& c) { return read(&c, 1); }
+  bool integer(std::int64_t& value) { return read(&value, sizeof value); }
+  bool string(const char*& text);
+  bool lock(const svn_lock_t*& lock);
+  bool read(void* into, std::size_t size);
+
+  int fd_;
+  apr_pool_t* pool_;
+  char buffer_[64 * 1024];
+  std::size_t start_ = 0, end_ = 0;
+};
+
+}  // namespace svn::detail
