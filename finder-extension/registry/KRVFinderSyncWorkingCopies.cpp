@@ -50,6 +50,7 @@ KRVFinderSyncWorkingCopies::KRVFinderSyncWorkingCopies(Clock clock)
     : i_statusQueue(dispatch::makeSerialQueue("com.korvaneapp.finderSync.status")),
       i_clock(clock ? std::move(clock) : Clock([] { return std::chrono::system_clock::now(); })) {
   KRVEnsureSVNCoreInitialization();
+  KRVWorkingCopyStatusScanner::prepareScans();
 }
 
 void KRVFinderSyncWorkingCopies::p_start() {

@@ -103,6 +103,15 @@ void StatusHelper::giveBack(std::unique_ptr<StatusHelper> helper) {
   idle.push_back(std::move(helper));
 }
 
+void StatusHelper::prestart() {
+  {
+    std::lock_guard lock(idleMutex);
+    if (!idleHelpers().empty()) return;
+  }
+  std::string error;
+  if (auto helper = start(&error)) giveBack(std::move(helper));
+}
+
 int StatusHelper::stop() {
   if (stopped_) return status_;
   stopped_ = true;

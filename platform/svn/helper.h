@@ -25,6 +25,8 @@ class StatusHelper {
   // when none could be started.
   static std::unique_ptr<StatusHelper> take(bool fresh, std::string* error);
   static void giveBack(std::unique_ptr<StatusHelper> helper);
+  // Starts one helper to wait idle when none does.
+  static void prestart();
 
   StatusHelper(pid_t pid, int fd) : pid_(pid), fd_(fd) {}
   StatusHelper(const StatusHelper&) = delete;

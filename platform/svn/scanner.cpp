@@ -117,6 +117,8 @@ KRVWorkingCopyStatusScanner::Options KRVWorkingCopyStatusScanner::localScanOptio
   return options;
 }
 
+void KRVWorkingCopyStatusScanner::prepareScans() { svn::detail::StatusHelper::prestart(); }
+
 svn_error_t* KRVWorkingCopyStatusScanner::scanLocalTarget(const std::string& rootPath,
                                                           const std::optional<std::string>& configDir,
                                                           const Options& options, const EntryBlock& entryBlock,

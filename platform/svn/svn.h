@@ -65,6 +65,10 @@ class KRVWorkingCopyStatusScanner {
   // The path (its bytes as on disk) of an entry left out for its name.
   using SkipBlock = std::function<void(const std::string& path)>;
 
+  // Starts a helper now, so that the first scan need not wait while one
+  // loads; scans work without it.
+  static void prepareScans();
+
   // Every item to `depth`, unversioned items included, no out-of-date check.
   static Options localScanOptionsWithDepth(svn_depth_t depth);
 
