@@ -97,7 +97,7 @@ std::unique_ptr<StatusHelper> StatusHelper::take(bool fresh, std::string* error)
 
 void StatusHelper::giveBack(std::unique_ptr<StatusHelper> helper) {
   helper->reused_ = true;
-  std::unique_lock lock(idleMutex);
+  std::lock_guard lock(idleMutex);
   auto& idle = idleHelpers();
   if (idle.size() >= kMaxIdle) return;  // the surplus one is stopped, outside the lock
   idle.push_back(std::move(helper));
