@@ -1,5 +1,6 @@
 #include "helper.h"
 
+#include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
@@ -26,6 +27,8 @@ constexpr const char* kProgram = "korvane-status-scan";
 // that is needed; a second covers scans from another thread.
 constexpr std::size_t kMaxIdle = 2;
 
+constexpr int kAnswerBuffer = 1 << 20;
+
 std::mutex idleMutex;
 // Never destroyed: a scan on another thread may still give a helper back
 // while the process exits. Idle helpers end when their socket closes.
@@ -44,18 +47,28 @@ std::string besideThisProgram() {
 
 std::unique_ptr<StatusHelper> start(std::string* error) {
   static const std::string path = besideThisProgram();
-  int fds[2];
-  if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0) {
+  int requests[2], answers[2];
+  if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, requests) != 0) {
     *error = std::string("cannot make a socket: ") + std::strerror(errno);
     return nullptr;
   }
+  if (pipe2(answers, O_CLOEXEC) != 0) {
+    *error = std::string("cannot make a pipe: ") + std::strerror(errno);
+    close(requests[0]);
+    close(requests[1]);
+    return nullptr;
+  }
+  // Room for a large folder's answers: with a small buffer the helper
+  // stalls whenever it fills, until this thread gets the processor back.
+  // Refused (a lower limit for pipes), the default size serves.
+  fcntl(answers[1], F_SETPIPE_SZ, kAnswerBuffer);
   // The helper talks on its standard input and output and keeps nothing
   // else of ours open; it starts with default signal handling, whatever
   // this thread blocks or this process ignores.
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, fds[1], STDIN_FILENO);
-  posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
+  posix_spawn_file_actions_adddup2(&actions, requests[1], STDIN_FILENO);
+  posix_spawn_file_actions_adddup2(&actions, answers[1], STDOUT_FILENO);
   posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
   posix_spawnattr_t attributes;
   posix_spawnattr_init(&attributes);
@@ -71,13 +84,15 @@ std::unique_ptr<StatusHelper> start(std::string* error) {
   int rc = posix_spawn(&pid, path.c_str(), &actions, &attributes, argv, environ);
   posix_spawnattr_destroy(&attributes);
   posix_spawn_file_actions_destroy(&actions);
-  close(fds[1]);
+  close(requests[1]);
+  close(answers[1]);
   if (rc != 0) {
-    close(fds[0]);
+    close(requests[0]);
+    close(answers[0]);
     *error = path + ": " + std::strerror(rc);
     return nullptr;
   }
-  return std::make_unique<StatusHelper>(pid, fds[0]);
+  return std::make_unique<StatusHelper>(pid, requests[0], answers[0]);
 }
 
 }  // namespace
@@ -115,7 +130,8 @@ void StatusHelper::prestart() {
 int StatusHelper::stop() {
   if (stopped_) return status_;
   stopped_ = true;
-  close(fd_);
+  close(requests_);
+  close(answers_);
   // A helper that already ended keeps the status it ended with.
   kill(pid_, SIGKILL);
   int status = 0;

@@ -5,8 +5,8 @@
 // the process that reads it, malfunction handler or not. So scans run in
 // "korvane-status-scan", a program of ours that sits beside the running
 // executable and is started afresh with posix_spawn (never forked from the
-// threaded caller). It serves one scan at a time over a socket (records.h)
-// and then waits for the next; it ends when its socket closes. take() hands
+// threaded caller). It reads requests from a socket and answers on a pipe
+// (records.h), one scan at a time, and ends when the socket closes. take() hands
 // out an idle helper or starts one; giveBack() keeps a helper that finished
 // its scan cleanly for the next; a helper dropped without giveBack() is
 // killed and reaped. Any thread.
@@ -28,12 +28,14 @@ class StatusHelper {
   // Starts one helper to wait idle when none does.
   static void prestart();
 
-  StatusHelper(pid_t pid, int fd) : pid_(pid), fd_(fd) {}
+  StatusHelper(pid_t pid, int requests, int answers) : pid_(pid), requests_(requests), answers_(answers) {}
   StatusHelper(const StatusHelper&) = delete;
   StatusHelper& operator=(const StatusHelper&) = delete;
   ~StatusHelper();
 
-  int fd() const { return fd_; }
+  // Where requests go (a socket) and answers come from (a pipe).
+  int requests() const { return requests_; }
+  int answers() const { return answers_; }
   // Whether it served a scan before this one.
   bool reused() const { return reused_; }
   // Ends the process and returns its wait status (how it ended if it had
@@ -42,7 +44,8 @@ class StatusHelper {
 
  private:
   pid_t pid_;
-  int fd_;
+  int requests_;
+  int answers_;
   bool reused_ = false;
   bool stopped_ = false;
   int status_ = -1;

@@ -99,7 +99,8 @@ void RecordWriter::end(svn_error_t* err) {
 bool RecordWriter::flush(std::size_t atLeast) {
   if (buffer_.size() < atLeast) return true;
   for (std::size_t done = 0; done < buffer_.size();) {
-    ssize_t n = send(fd_, buffer_.data() + done, buffer_.size() - done, MSG_NOSIGNAL);
+    ssize_t n = socket_ ? send(fd_, buffer_.data() + done, buffer_.size() - done, MSG_NOSIGNAL)
+                        : write(fd_, buffer_.data() + done, buffer_.size() - done);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return false;
     done += static_cast<std::size_t>(n);

@@ -1,14 +1,15 @@
 // The byte stream between the status scan and its helper process (internal
 // to platform/svn).
 //
-// Contract: both ends are a socket. A request is 'Q', the root path, the
+// Contract: requests travel on a socket, answers on a pipe. A request is 'Q', the root path, the
 // configuration folder (or none) and the four options. The answer is any
 // number of 'I' records (an item: its path and the client status record)
 // and 'S' records (a skipped name), then one 'E' record: the error chain,
 // outermost first, empty on success. Integers are 64-bit in the machine's
 // order, strings a presence byte, a length and the bytes. Readers check
 // every length and count, so a stream cut short or garbled reads as false,
-// never as a wrong record. Writing never raises SIGPIPE.
+// never as a wrong record. Writing to a socket never raises SIGPIPE; a
+// helper writing to a pipe whose reader is gone ends by SIGPIPE.
 #pragma once
 
 #include <svn_client.h>
@@ -30,7 +31,7 @@ struct ScanRequest {
 
 class RecordWriter {
  public:
-  explicit RecordWriter(int fd) : fd_(fd) {}
+  RecordWriter(int fd, bool socket) : fd_(fd), socket_(socket) {}
   void request(const ScanRequest& request);
   void item(const char* path, const svn_client_status_t& status);
   void skipped(const std::string& path);
@@ -46,6 +47,7 @@ class RecordWriter {
   void lock(const svn_lock_t* lock);
 
   int fd_;
+  bool socket_;
   std::string buffer_;
 };
 

@@ -70,11 +70,11 @@ Relay relay(svn::detail::StatusHelper& helper, const svn::detail::ScanRequest& r
             const KRVWorkingCopyStatusScanner::EntryBlock& entryBlock,
             const KRVWorkingCopyStatusScanner::SkipBlock& skipped) {
   Relay result;
-  svn::detail::RecordWriter out(helper.fd());
+  svn::detail::RecordWriter out(helper.requests(), true);
   out.request(request);
   if (!out.flush()) return result;
   apr_pool_t* iterpool = svn_pool_create(nullptr);
-  svn::detail::RecordReader in(helper.fd(), iterpool);
+  svn::detail::RecordReader in(helper.answers(), iterpool);
   for (char kind = 0; result.err == nullptr && !result.complete && in.kind(kind);) {
     result.answered = true;
     svn_pool_clear(iterpool);

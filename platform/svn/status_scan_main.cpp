@@ -1,6 +1,6 @@
 // korvane-status-scan: runs the extension's status scans, one at a time,
-// on the socket it gets as standard input and output (records.h), until
-// that socket closes. A scan that makes libsvn abort ends only this
+// reading requests from standard input and answering on standard output
+// (records.h), until its input closes. A scan that makes libsvn abort ends only this
 // process; the extension reports that working copy's scan as failed.
 #include <svn_pools.h>
 
@@ -19,7 +19,7 @@ int main() {
 
   apr_pool_t* pool = svn_pool_create(nullptr);
   svn::detail::RecordReader in(STDIN_FILENO, pool);
-  svn::detail::RecordWriter out(STDOUT_FILENO);
+  svn::detail::RecordWriter out(STDOUT_FILENO, false);
   for (char kind = 0; in.kind(kind);) {
     svn::detail::ScanRequest request;
     if (kind != 'Q' || !in.request(request)) return 1;
