@@ -36,7 +36,7 @@ class StatusHelper {
   // Where requests go (a socket) and answers come from (a pipe).
   int requests() const { return requests_; }
   int answers() const { return answers_; }
-  // Whether it served a scan before this one.
+  // Whether it waited idle before this scan, so may have ended meanwhile.
   bool reused() const { return reused_; }
   // Ends the process and returns its wait status (how it ended if it had
   // already ended), or -1 when it cannot be known.
