@@ -1,8 +1,9 @@
 // open-url [--run [--yes]] URL: the application's handler of korvane://
 // command URLs. It reads the command file the URL names, reports the command
 // on standard output and in <container>/FinderSync/ReceivedCommands.log, and
-// with --run carries it out with the svn command line; revert and commit ask
-// on the terminal first, or need --yes.
+// with --run carries it out in this process (terminal.h); revert and commit
+// ask on the terminal first, or need --yes. The command file is deleted once
+// read; neither it nor the log is opened through a link.
 //
 // The report, one line each:
 //   id: <UUID>
@@ -14,9 +15,6 @@
 //                          an activation token in XDG_ACTIVATION_TOKEN or
 //                          DESKTOP_STARTUP_ID)
 // Exit status: 0 done; 1 an svn command failed; 2 a bad URL or command file.
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
@@ -25,9 +23,9 @@
 
 #include "command_file.h"
 #include "commands.h"
-#include "platform/container/container.h"
-#include "platform/plist/plist.h"
-#include "svn_command.h"
+#include "terminal.h"
+#include "work/received.h"
+#include "work/settings.h"
 
 namespace {
 
@@ -51,14 +49,6 @@ std::string report(const std::string& identifier, const ReceivedCommand& command
   return text;
 }
 
-// One write with O_APPEND, so reports of handlers running at once do not mix.
-void appendToLog(const std::string& path, const std::string& text) {
-  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
-  if (fd < 0) return;
-  if (write(fd, text.data(), text.size()) < 0) std::perror("korvane-app: ReceivedCommands.log");
-  close(fd);
-}
-
 }  // namespace
 
 int runOpenURL(const CommandArguments& args) {
@@ -78,20 +68,15 @@ int runOpenURL(const CommandArguments& args) {
   std::string error;
   auto identifier = commandIdentifier(urls.front(), &error);
   if (!identifier) return fail(error);
-  auto containerURL = container::containerURLForSecurityApplicationGroupIdentifier(container::kSharedGroupIdentifier);
-  if (!containerURL) return fail("no application-group container (set HOME or XDG_DATA_HOME)");
-  const auto finderSync = containerURL->appendingPathComponent("FinderSync");
-  const auto file = finderSync.appendingPathComponent("Commands").appendingPathComponent(*identifier + ".plist");
-  std::string readError;
-  auto document = plist::readFile(file.path(), &readError);
-  if (!document) return fail("cannot read the command file " + file.path() + ": " + readError);
-  auto command = commandFromDocument(*document, file.path(), &error);
+  auto finderSync = appwork::finderSyncFolder(&error);
+  if (!finderSync) return fail(error);
+  auto command = appwork::takeCommandFile(*finderSync, *identifier, &error);
   if (!command) return fail(error);
 
   const std::string text = report(*identifier, *command);
   std::fputs(text.c_str(), stdout);
   std::fflush(stdout);
-  appendToLog(finderSync.appendingPathComponent("ReceivedCommands.log").path(), text + "\n");
+  appwork::appendToReceivedLog(*finderSync, text + "\n");
   if (!carryOut) return 0;
-  return carryOutCommand(command->action, command->paths, confirmed) ? 0 : 1;
+  return carryOutInTerminal(*command, confirmed);
 }

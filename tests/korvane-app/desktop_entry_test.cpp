@@ -93,6 +93,8 @@ TEST_F(DesktopEntry, LaunchedEntryReceivesTheURLAndTheActivationRequest) {
   ASSERT_TRUE(workspace::openURLs({url}, *app, {.activates = false}));
   const std::string report = "id: " + kID + "\naction: commit\npath: /wc/one\npath: /wc/two\n";
   EXPECT_EQ(logAfter(1), report + "activate: no\n\n");
+  // The handler deletes a command file once read.
+  writeCommand({"/wc/one", "/wc/two"});
   ASSERT_TRUE(workspace::openURLs({url}, *app, {.activates = true}));
   EXPECT_EQ(logAfter(2), report + "activate: no\n\n" + report + "activate: yes\n\n");
 }
@@ -131,6 +133,7 @@ TEST_F(DesktopEntry, TheDesktopsLaunchersOpenKorvaneURLsWithIt) {
   const auto gio = testsupport::run({"gio", "open", url});
   ASSERT_EQ(gio.status, 0) << gio.err;
   EXPECT_EQ(logAfter(1), report);
+  writeCommand({"/wc/one"});
   // xdg-open asks for scheme handlers only when a display is named; nothing
   // here connects to it.
   const auto xdg = testsupport::run({"xdg-open", url}, {{"XDG_CURRENT_DESKTOP", ""}, {"DISPLAY", ":0"}});

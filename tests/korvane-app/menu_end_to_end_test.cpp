@@ -99,19 +99,12 @@ TEST_F(MenuEndToEnd, UpdateOnTwoFilesReachesTheApplicationWithThePaths) {
   ASSERT_EQ(chosen.status, 0) << chosen.err;
 
   const std::string received = receivedAfter(1);
-  const auto files = commandFiles();
-  ASSERT_EQ(files.size(), 1u);
-  const std::string id = std::filesystem::path(files[0]).stem();
+  EXPECT_EQ(received.substr(0, 4), "id: ");
+  const std::string id = received.substr(4, received.find('\n') - 4);
   EXPECT_EQ(received, "id: " + id + "\naction: update\npath: " + dir / "wc/a.txt" + "\npath: " + dir / "wc/b.txt" +
                           "\nactivate: no\n\n");
-
-  auto python = testsupport::run({"python3", "-c",
-                                   "import plistlib, sys\n"
-                                   "d = plistlib.load(open(sys.argv[1], 'rb'))\n"
-                                   "print(sorted(d)); print(d['action']); print(*d['paths'], sep='\\n')\n",
-                                   files[0]});
-  EXPECT_EQ(python.status, 0) << python.err;
-  EXPECT_EQ(python.out, "['action', 'date', 'paths']\nupdate\n" + dir / "wc/a.txt" + "\n" + dir / "wc/b.txt" + "\n");
+  // The application consumed the command file, so it cannot be replayed.
+  EXPECT_TRUE(testsupport::waitFor([&] { return commandFiles().empty(); }, 10s));
 }
 
 TEST_F(MenuEndToEnd, ShowInKorvaneOnTheWindowsFolderBringsTheApplicationForward) {

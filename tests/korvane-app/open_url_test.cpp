@@ -1,6 +1,8 @@
 // korvane-app open-url: the application's side of the command handoff.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <chrono>
 #include <cstdio>
 
@@ -22,7 +24,9 @@ class OpenURL : public ::testing::Test {
   }
   // korvane-app with the activation variables removed unless given.
   RunResult korvane(std::vector<std::string> args, std::map<std::string, std::string> extra = {}) const {
+    // Without a display, open-url works in the terminal.
     std::vector<std::string> argv = {"/usr/bin/env", "-u", "XDG_ACTIVATION_TOKEN", "-u", "DESKTOP_STARTUP_ID",
+                                     "-u", "DISPLAY", "-u", "WAYLAND_DISPLAY",
                                      testsupport::binDir() + "/korvane-app"};
     // env applies NAME=value after the removals.
     for (const auto& [name, value] : extra) argv.insert(argv.end() - 1, name + "=" + value);
@@ -54,23 +58,53 @@ TEST_F(OpenURL, ReportsTheCommandAndWhetherItWasAskedToComeToTheFront) {
   auto quiet = korvane({"open-url", kURL});
   EXPECT_EQ(quiet.status, 0) << quiet.err;
   EXPECT_EQ(quiet.out, report + "activate: no\n");
+  // Read once, the file is gone, so the command cannot be replayed.
+  EXPECT_FALSE(testsupport::exists(commands + "/" + kID + ".plist"));
+  EXPECT_EQ(korvane({"open-url", kURL}).status, 2);
 
+  writeCommand(kID, command("update", {"/wc/a.txt", "/wc/with space.txt", "/wc/a.txt"}));
   auto raised = korvane({"open-url", kURL}, {{"XDG_ACTIVATION_TOKEN", "token-1"}});
   EXPECT_EQ(raised.status, 0) << raised.err;
   EXPECT_EQ(raised.out, report + "activate: yes\n");
+  writeCommand(kID, command("update", {"/wc/a.txt", "/wc/with space.txt", "/wc/a.txt"}));
   auto x11 = korvane({"open-url", kURL}, {{"DESKTOP_STARTUP_ID", "token-2"}});
   EXPECT_EQ(x11.out, report + "activate: yes\n");
 
   EXPECT_EQ(testsupport::readFile(finderSync + "/ReceivedCommands.log"),
             report + "activate: no\n\n" + report + "activate: yes\n\n" + report + "activate: yes\n\n");
-  EXPECT_TRUE(testsupport::exists(commands + "/" + kID + ".plist"));
+  EXPECT_FALSE(testsupport::exists(commands + "/" + kID + ".plist"));
+}
+
+// A link planted at the command file, its folder or the log is never followed.
+TEST_F(OpenURL, FollowsNoLinks) {
+  writeCommand("11111111-2222-4333-8444-000000000001", command("update", {"/wc/a"}));
+  ASSERT_EQ(symlink((commands + "/11111111-2222-4333-8444-000000000001.plist").c_str(),
+                    (commands + "/" + kID + ".plist").c_str()),
+            0);
+  auto linked = korvane({"open-url", kURL});
+  EXPECT_EQ(linked.status, 2);
+  EXPECT_NE(linked.err.find("cannot read the command file"), std::string::npos) << linked.err;
+  EXPECT_TRUE(testsupport::exists(commands + "/11111111-2222-4333-8444-000000000001.plist"));
+
+  testsupport::writeFile(dir / "elsewhere.log", "kept\n");
+  ASSERT_EQ(symlink((dir / "elsewhere.log").c_str(), (finderSync + "/ReceivedCommands.log").c_str()), 0);
+  auto logged = korvane({"open-url", "korvane://finder-sync-command?id=11111111-2222-4333-8444-000000000001"});
+  EXPECT_EQ(logged.status, 0) << logged.err;
+  EXPECT_EQ(testsupport::readFile(dir / "elsewhere.log"), "kept\n");
+
+  testsupport::makeDirs(dir / "other");
+  writeCommand(kID, command("update", {"/wc/a"}));
+  ASSERT_EQ(rename(commands.c_str(), (dir / "other/Commands").c_str()), 0);
+  ASSERT_EQ(symlink((dir / "other/Commands").c_str(), commands.c_str()), 0);
+  EXPECT_EQ(korvane({"open-url", kURL}).status, 2);
+  EXPECT_TRUE(testsupport::exists(dir / "other/Commands/" + kID + ".plist"));
 }
 
 TEST_F(OpenURL, AcceptsAnyCaseOfSchemeAndHostAndAnEncodedID) {
-  writeCommand(kID, command("reveal", {"/wc"}));
   for (const std::string& url :
        {"KORVANE://Finder-Sync-Command?id=" + kID, "korvane://finder-sync-command/?x=1&id=" + kID + "#frag",
         std::string("korvane://finder-sync-command?id=0F8A3C2E%2D1B4D-4E6F-8A9B-0C1D2E3F4A5B")}) {
+    writeCommand(kID, command("reveal", {"/wc"}));
     auto result = korvane({"open-url", url});
     EXPECT_EQ(result.status, 0) << url << ": " << result.err;
     EXPECT_EQ(result.out, "id: " + kID + "\naction: reveal\npath: /wc\nactivate: no\n") << url;
@@ -180,14 +214,16 @@ TEST_F(OpenURL, RunCarriesOutTheCommandWithSvn) {
   EXPECT_EQ(runCommand("update", {dir / "not-a-working-copy"}).status, 1);
 }
 
-TEST_F(OpenURL, RevealRunsNothing) {
+// Subversion runs in the process: no svn program is needed, and a path in
+// no working copy is a failure that names it.
+TEST_F(OpenURL, RevealRunsNothingAndNoProgramIsNeeded) {
   writeCommand(kID, command("reveal", {"/wc/a"}));
   auto revealed = korvane({"open-url", "--run", kURL}, {{"PATH", dir / "no-programs"}});
   EXPECT_EQ(revealed.status, 0) << revealed.err;
   writeCommand(kID, command("update", {"/wc/a"}));
   auto updated = korvane({"open-url", "--run", kURL}, {{"PATH", dir / "no-programs"}});
   EXPECT_EQ(updated.status, 1);
-  EXPECT_NE(updated.err.find("cannot run svn"), std::string::npos) << updated.err;
+  EXPECT_NE(updated.err.find("Could not update /wc/a: "), std::string::npos) << updated.err;
 }
 
 // Names svn would read as options, globs or peg revisions reach it as names.

@@ -1,0 +1,211 @@
+// The client commands against real file:// repositories: one repository per
+// suite, a copy of it per test.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <memory>
+#include <set>
+#include <sstream>
+
+#include "platform/svnclient/svnclient.h"
+#include "tests/support/support.h"
+
+using testsupport::TempDir;
+
+namespace {
+
+class SvnClient : public ::testing::Test {
+ protected:
+  // r1: a.txt, b.txt, sub/c.txt. r2 adds many files, and the kept working
+  // copy stays at r1, so an update has plenty to do.
+  static void SetUpTestSuite() {
+    suiteDir = std::make_unique<TempDir>();
+    const auto repo =
+        testsupport::makeSvnRepo(suiteDir->path(), {{"a.txt", "a\n"}, {"b.txt", "b\n"}, {"sub/c.txt", "c\n"}});
+    testsupport::makeDirs(repo.wc + "/many");
+    for (int i = 0; i < 60; ++i) testsupport::writeFile(repo.wc + "/many/f" + std::to_string(i), "x\n");
+    testsupport::runOK({"svn", "add", "-q", "many"}, repo.wc);
+    testsupport::runOK({"svn", "commit", "-q", "-m", "more files"}, repo.wc);
+    testsupport::runOK({"svn", "update", "-q", "-r", "1"}, repo.wc);
+  }
+  static void TearDownTestSuite() { suiteDir.reset(); }
+
+  void SetUp() override {
+    testsupport::copyTree(suiteDir->path() + "/repo", dir / "repo");
+    testsupport::copyTree(suiteDir->path() + "/wc", wc);
+    // The copied working copy still names the suite's repository.
+    testsupport::runOK({"svn", "relocate", "file://" + suiteDir->path() + "/repo", "file://" + dir / "repo"}, wc);
+    testsupport::makeDirs(dir / "config");
+    session.configDir = dir / "config";
+    session.progress = [this](const svnclient::Progress& p) { progress.push_back(p.letter + " " + p.path); };
+  }
+  std::string svn(std::vector<std::string> args) {
+    args.insert(args.begin(), {"svn", "--config-dir", dir / "config"});
+    return testsupport::runOK(args);
+  }
+  // Another working copy at HEAD, for making changes others commit.
+  std::string otherCheckout() {
+    svn({"checkout", "-q", "file://" + dir / "repo", dir / "other"});
+    return dir / "other";
+  }
+
+  static std::unique_ptr<TempDir> suiteDir;
+  TempDir dir;
+  const std::string wc = dir / "wc";
+  svnclient::Session session;
+  std::vector<std::string> progress;
+};
+std::unique_ptr<TempDir> SvnClient::suiteDir;
+
+std::vector<std::string> pathsOf(const std::vector<svnclient::Change>& changes) {
+  std::vector<std::string> paths;
+  for (const auto& change : changes) paths.push_back(change.path);
+  return paths;
+}
+
+}  // namespace
+
+TEST_F(SvnClient, UpdateReportsEachItemAndSummarisesWithConflictsByName) {
+  const std::string other = otherCheckout();
+  testsupport::writeFile(other + "/a.txt", "theirs\n");
+  testsupport::writeFile(other + "/b.txt", "b\nmore\n");
+  svn({"commit", "-q", "-m", "edit", other});
+  testsupport::writeFile(wc + "/a.txt", "mine\n");
+
+  const auto outcome = svnclient::update({wc}, session);
+  ASSERT_TRUE(outcome.ok) << outcome.error;
+  EXPECT_EQ(outcome.revision, 3);
+  EXPECT_EQ(outcome.counts.at("A"), 61);  // many/ and its files
+  EXPECT_EQ(outcome.counts.at("U"), 1);
+  EXPECT_EQ(outcome.conflicts, std::vector<std::string>{wc + "/a.txt"});
+  EXPECT_NE(std::find(progress.begin(), progress.end(), "U " + wc + "/b.txt"), progress.end());
+  EXPECT_NE(std::find(progress.begin(), progress.end(), "C " + wc + "/a.txt"), progress.end());
+  EXPECT_EQ(testsupport::readFile(wc + "/b.txt"), "b\nmore\n");
+  EXPECT_EQ(svnclient::updateSummary(outcome),
+            "Updated to revision 3.\n1 updated, 61 added, 1 in conflict.\nConflicts:\n  " + wc + "/a.txt");
+}
+
+TEST_F(SvnClient, CancelStopsAnUpdateAndLeavesAWorkingCopySvnCanRead) {
+  session.cancelled = [this] { return progress.size() >= 3; };
+  const auto outcome = svnclient::update({wc}, session);
+  EXPECT_FALSE(outcome.ok);
+  EXPECT_TRUE(outcome.cancelled) << outcome.error;
+  EXPECT_LT(progress.size(), 10u);
+  // No cleanup needed: status works and shows no lock.
+  const auto status = testsupport::run({"svn", "status", wc});
+  EXPECT_EQ(status.status, 0) << status.err;
+  EXPECT_EQ(status.out.find("  L "), std::string::npos) << status.out;
+  session.cancelled = nullptr;
+  EXPECT_TRUE(svnclient::update({wc}, session).ok);
+}
+
+TEST_F(SvnClient, FailuresSayWhatAndGiveSvnsReason) {
+  const auto outside = svnclient::update({dir / "nowhere"}, session);
+  EXPECT_FALSE(outside.ok);
+  EXPECT_FALSE(outside.cancelled);
+  EXPECT_EQ(outside.error.rfind("Could not update " + dir / "nowhere" + ": ", 0), 0u) << outside.error;
+
+  // A working copy another svn holds locked (as one killed mid-command leaves it).
+  testsupport::runOK({"sqlite3", wc + "/.svn/wc.db", "INSERT INTO wc_lock VALUES (1, '', -1)"});
+  const auto locked = svnclient::update({wc}, session);
+  EXPECT_FALSE(locked.ok);
+  EXPECT_NE(locked.error.find("locked"), std::string::npos) << locked.error;
+  EXPECT_EQ(testsupport::readFile(wc + "/a.txt"), "a\n");
+  EXPECT_FALSE(testsupport::exists(wc + "/many"));
+}
+
+TEST_F(SvnClient, AddAndIgnoreActOnExactlyTheNamedItems) {
+  for (const char* name : {"new.txt", "report[1].txt", "report1.txt", "icon@2x.png"})
+    testsupport::writeFile(wc + "/" + name, "x\n");
+  EXPECT_TRUE(svnclient::add({wc + "/new.txt", wc + "/icon@2x.png"}, session).ok);
+  svn({"propset", "-q", "svn:ignore", "*.o\nbuild\n", wc});
+
+  ASSERT_TRUE(svnclient::ignore({wc + "/report[1].txt"}, session).ok);
+  EXPECT_EQ(svn({"propget", "svn:ignore", wc}), "*.o\nbuild\nreport\\[1\\].txt\n\n");
+  const std::string status = svn({"status", wc});
+  EXPECT_NE(status.find("A       " + wc + "/new.txt"), std::string::npos) << status;
+  EXPECT_NE(status.find("A       " + wc + "/icon@2x.png"), std::string::npos) << status;
+  EXPECT_NE(status.find("?       " + wc + "/report1.txt"), std::string::npos) << status;
+  EXPECT_EQ(status.find("report[1].txt"), std::string::npos) << status;
+
+  // Failures name the item and change nothing.
+  const auto outside = svnclient::add({dir / "elsewhere.txt"}, session);
+  EXPECT_FALSE(outside.ok);
+  EXPECT_NE(outside.error.find("Could not add " + dir / "elsewhere.txt" + ": "), std::string::npos) << outside.error;
+  testsupport::makeDirs(wc + "/loose");
+  const auto unversioned = svnclient::ignore({wc + "/loose/x.log"}, session);
+  EXPECT_FALSE(unversioned.ok);
+  EXPECT_NE(unversioned.error.find("Could not read the ignore list of " + wc + "/loose"), std::string::npos)
+      << unversioned.error;
+  EXPECT_EQ(svn({"propget", "svn:ignore", wc}), "*.o\nbuild\nreport\\[1\\].txt\n\n");
+}
+
+// What the folder's property becomes: kept patterns, each name once, and no
+// value at all when a name cannot be a pattern.
+TEST_F(SvnClient, IgnoreValueKeepsWhatWasThere) {
+  EXPECT_EQ(svnclient::ignoreValueAdding(std::nullopt, {"a*b", "c?"}), "a\\*b\nc\\?\n");
+  EXPECT_EQ(svnclient::ignoreValueAdding("x\n\ny\n", {"y", "z"}), "x\ny\nz\n");
+  EXPECT_EQ(svnclient::ignoreValueAdding("x\n", {"two\nlines"}), std::nullopt);
+}
+
+TEST_F(SvnClient, RevertListsExactlyWhatSvnRevertsAndRevertsOnlyThat) {
+  testsupport::writeFile(wc + "/a.txt", "changed\n");
+  testsupport::writeFile(wc + "/sub/new.txt", "new\n");
+  svn({"add", "-q", wc + "/sub/new.txt"});
+  svn({"delete", "-q", wc + "/b.txt"});
+  svn({"propset", "-q", "colour", "red", wc + "/sub"});
+  std::filesystem::remove(wc + "/sub/c.txt");
+  testsupport::writeFile(wc + "/sub/loose.txt", "unversioned\n");
+
+  std::string error;
+  const auto changes = svnclient::revertCandidates({wc}, {}, session, &error);
+  ASSERT_TRUE(changes) << error;
+
+  // What svn itself reverts, from a copy of the same working copy.
+  testsupport::copyTree(wc, dir / "copy");
+  std::set<std::string> svnReverts;
+  std::istringstream lines(svn({"revert", "-R", dir / "copy"}));
+  for (std::string line; std::getline(lines, line);) {
+    const auto open = line.find('\''), close = line.rfind('\'');
+    svnReverts.insert(wc + line.substr(open + 1 + (dir / "copy").size(), close - open - 1 - (dir / "copy").size()));
+  }
+  const auto listed = pathsOf(*changes);
+  EXPECT_EQ(std::set<std::string>(listed.begin(), listed.end()), svnReverts);
+  EXPECT_EQ(listed.size(), svnReverts.size());
+
+  // A change made after the list was shown: nothing is reverted.
+  testsupport::writeFile(wc + "/sub/c.txt", "back, changed\n");
+  const auto stale = svnclient::revert({wc}, *changes, {}, session);
+  EXPECT_FALSE(stale.ok);
+  EXPECT_EQ(testsupport::readFile(wc + "/a.txt"), "changed\n");
+  std::filesystem::remove(wc + "/sub/c.txt");
+
+  ASSERT_TRUE(svnclient::revert({wc}, *changes, {}, session).ok);
+  EXPECT_EQ(svn({"status", wc}), "?       " + wc + "/sub/loose.txt\n?       " + wc + "/sub/new.txt\n");
+  EXPECT_EQ(testsupport::readFile(wc + "/sub/new.txt"), "new\n");
+  EXPECT_EQ(testsupport::readFile(wc + "/sub/loose.txt"), "unversioned\n");
+  EXPECT_EQ(testsupport::readFile(wc + "/a.txt"), "a\n");
+}
+
+TEST_F(SvnClient, ListingShowsTheWorkingCopyAndItsChanges) {
+  testsupport::writeFile(wc + "/a.txt", "changed\n");
+  testsupport::writeFile(wc + "/sub/loose.txt", "x\n");
+  std::string error;
+  const auto badge = [](const svn_client_status_t& s) {
+    return s.node_status == svn_wc_status_modified ? std::string("modified") : std::string("other");
+  };
+  const auto listing = svnclient::listWorkingCopy(wc + "/sub", badge, session, &error);
+  ASSERT_TRUE(listing) << error;
+  EXPECT_EQ(listing->root, wc);
+  EXPECT_EQ(listing->url, "file://" + dir / "repo");
+  EXPECT_EQ(listing->revision, 1);
+  ASSERT_EQ(listing->changes.size(), 2u);
+  EXPECT_EQ(listing->changes[0].path, wc + "/a.txt");
+  EXPECT_EQ(listing->changes[0].letter, 'M');
+  EXPECT_EQ(listing->changes[0].badge, "modified");
+  EXPECT_EQ(listing->changes[1].path, wc + "/sub/loose.txt");
+  EXPECT_EQ(listing->changes[1].status, "unversioned");
+  EXPECT_FALSE(svnclient::listWorkingCopy(dir / "nowhere", badge, session, &error));
+  EXPECT_NE(error.find(dir / "nowhere"), std::string::npos) << error;
+}
