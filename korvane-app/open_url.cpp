@@ -1,8 +1,10 @@
 // open-url [--run [--yes]] URL: the application's handler of korvane://
 // command URLs. It reads the command file the URL names, reports the command
-// on standard output and in <container>/FinderSync/ReceivedCommands.log, and
-// with --run carries it out in this process (terminal.h); revert and commit
-// ask on the terminal first, or need --yes. The command file is deleted once
+// on standard output and in <container>/FinderSync/ReceivedCommands.log.
+// With a display (and without --run) the application then opens the
+// command's window (windows/application.h). With --run it carries the
+// command out in the terminal (terminal.h); revert and commit ask on the
+// terminal first, or need --yes. Without either, the report is all. The command file is deleted once
 // read; neither it nor the log is opened through a link.
 //
 // The report, one line each:
@@ -25,6 +27,7 @@
 #include "commands.h"
 #include "terminal.h"
 #include "work/received.h"
+#include "windows/application.h"
 #include "work/settings.h"
 
 namespace {
@@ -77,6 +80,7 @@ int runOpenURL(const CommandArguments& args) {
   std::fputs(text.c_str(), stdout);
   std::fflush(stdout);
   appwork::appendToReceivedLog(*finderSync, text + "\n");
+  if (!carryOut && windows::displayAvailable()) return windows::runCommand(*command);
   if (!carryOut) return 0;
   return carryOutInTerminal(*command, confirmed);
 }

@@ -44,3 +44,16 @@ std::string askpassProgram() {
 std::string badgeFor(const svn_client_status_t& status) { return KRVBadgeForStatus(status).value_or(""); }
 
 }  // namespace appwork
+
+namespace appwork {
+
+std::string workingCopyKey(const std::string& path) {
+  std::error_code ec;
+  for (std::filesystem::path folder(path); !folder.empty(); folder = folder.parent_path()) {
+    if (std::filesystem::is_directory(folder / ".svn", ec)) return folder.string();
+    if (folder == folder.parent_path()) break;
+  }
+  return path;
+}
+
+}  // namespace appwork

@@ -24,3 +24,12 @@ std::string askpassProgram();
 std::string badgeFor(const svn_client_status_t& status);
 
 }  // namespace appwork
+
+namespace appwork {
+
+// The folder of the working copy holding `path` as the per-working-copy
+// queue knows it: the nearest folder at or above it with a ".svn" folder,
+// found on the file system alone (no Subversion call), or `path` itself.
+std::string workingCopyKey(const std::string& path);
+
+}  // namespace appwork

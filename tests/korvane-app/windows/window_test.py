@@ -1,0 +1,319 @@
+#!/usr/bin/env python3
+"""korvane-app's windows on a virtual display, read and pressed through the
+accessibility tree, against real file:// repositories.
+
+Runs inside run-window-test (private buses, home, keyring and X display).
+Each command is handed over as the extension does: a command file and
+`korvane-app open-url URL`. Checks what a user sees and what svn finds:
+- Update of an out-of-date file updates it and ends with the summary; an
+  update that conflicts names the conflict; Cancel stops a long update and
+  leaves a working copy `svn status` reads without a cleanup;
+- Revert… lists exactly what `svn revert -R` reverts; Cancel reverts
+  nothing; confirming reverts exactly those, and unversioned files stay;
+- a second launch hands its command to the running instance;
+- a working copy locked by another svn gives a clear message.
+Every wait is a bounded poll.
+"""
+import datetime
+import os
+import plistlib
+import shutil
+import subprocess
+import time
+import uuid
+
+import pyatspi
+
+BIN = os.path.join(os.environ["KRV_BUILD"], "bin")
+SCRATCH = os.environ["KRV_SCRATCH"]
+SHOTS = os.environ.get("KRV_SHOTS", "")
+FINDER_SYNC = os.path.join(os.environ["XDG_DATA_HOME"], "group-containers/7QH2MXR5TB.com.korvaneapp.shared",
+                           "FinderSync")
+BOUND = 60  # seconds for an expected state to show
+
+
+class Failure(Exception):
+    pass
+
+
+def log(message):
+    print(f"app-window-test: {message}", flush=True)
+
+
+def run(*args, cwd=None):
+    return subprocess.run(args, check=True, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
+                          cwd=cwd).stdout
+
+
+def wait_for(what, condition, bound=BOUND):
+    deadline = time.monotonic() + bound
+    while True:
+        value = condition()
+        if value:
+            return value
+        if time.monotonic() > deadline:
+            raise Failure(f"gave up waiting for {what}")
+        time.sleep(0.1)
+
+
+# --- Handing over commands ----------------------------------------------------
+
+def send(action, paths):
+    """Writes a command file and opens its URL; returns the launched process."""
+    identifier = str(uuid.uuid4()).upper()
+    os.makedirs(os.path.join(FINDER_SYNC, "Commands"), exist_ok=True)
+    with open(os.path.join(FINDER_SYNC, "Commands", identifier + ".plist"), "wb") as f:
+        plistlib.dump({"action": action, "paths": paths, "date": datetime.datetime.utcnow()}, f)
+    return subprocess.Popen([os.path.join(BIN, "korvane-app"), "open-url",
+                             f"korvane://finder-sync-command?id={identifier}"],
+                            stdout=subprocess.DEVNULL)
+
+
+# --- The accessibility tree ---------------------------------------------------
+
+def descendants(node, into_lists=False):
+    """The nodes below node; the rows of lists only when into_lists, as a
+    long list makes every walk slow."""
+    stack = [node]
+    while stack:
+        current = stack.pop()
+        if current is None:
+            continue
+        yield current
+        if not into_lists and current is not node and role(current) == pyatspi.ROLE_LIST:
+            continue
+        try:
+            stack.extend(current.getChildAtIndex(i) for i in reversed(range(current.childCount)))
+        except Exception:  # a node that went away while we walked
+            continue
+
+
+def role(node):
+    try:
+        return node.getRole()
+    except Exception:
+        return None
+
+
+def windows(title):
+    desktop = pyatspi.Registry.getDesktop(0)
+    found = []
+    for i in range(desktop.childCount):
+        application = desktop.getChildAtIndex(i)
+        if application is None:
+            continue
+        for j in range(application.childCount):
+            window = application.getChildAtIndex(j)
+            if window is not None and window.name.startswith(title):
+                found.append(window)
+    return found
+
+
+def window(title):
+    return wait_for(f"a window titled {title!r}", lambda: (windows(title) or [None])[0])
+
+
+def labels(window):
+    return [node.name for node in descendants(window) if role(node) == pyatspi.ROLE_LABEL]
+
+
+def list_items(window, list_name):
+    """The texts of the rows of the list named list_name."""
+    for node in descendants(window):
+        if role(node) == pyatspi.ROLE_LIST and node.name == list_name:
+            return [row.name for row in descendants(node, into_lists=True) if role(row) == pyatspi.ROLE_LABEL]
+    return []
+
+
+def button(window, name):
+    for node in descendants(window):
+        if role(node) == pyatspi.ROLE_PUSH_BUTTON and node.name == name:
+            return node
+    raise Failure(f"no button {name!r} in {window.name!r}; labels: {labels(window)[:10]}")
+
+
+def press(window, name):
+    button(window, name).queryAction().doAction(0)
+
+
+def label_containing(window, text):
+    return wait_for(f"{text!r} in {window.name!r}",
+                    lambda: next((label for label in labels(window) if text in label), None))
+
+
+def screenshot(name):
+    """Saves the screen once two captures in a row are equal."""
+    if not SHOTS:
+        return
+    path = os.path.join(SHOTS, name)
+    previous = None
+    deadline = time.monotonic() + BOUND
+    while time.monotonic() < deadline:
+        run("import", "-window", "root", path)
+        with open(path, "rb") as f:
+            current = f.read()
+        if current == previous:
+            return
+        previous = current
+        time.sleep(0.3)
+
+
+# --- Working copies -----------------------------------------------------------
+
+def repository(name, files):
+    repo = os.path.join(SCRATCH, name)
+    run("svnadmin", "create", repo)
+    wc = os.path.join(SCRATCH, name + "-wc")
+    run("svn", "checkout", "-q", f"file://{repo}", wc)
+    for path, text in files.items():
+        os.makedirs(os.path.dirname(os.path.join(wc, path)), exist_ok=True)
+        with open(os.path.join(wc, path), "w") as f:
+            f.write(text)
+    run("svn", "add", "-q", "--force", ".", cwd=wc)
+    run("svn", "commit", "-q", "-m", "first", cwd=wc)
+    run("svn", "update", "-q", cwd=wc)
+    return repo, wc
+
+
+def copy(wc, name):
+    target = os.path.join(SCRATCH, name)
+    shutil.copytree(wc, target, symlinks=True)
+    return target
+
+
+def write(path, text):
+    with open(path, "w") as f:
+        f.write(text)
+
+
+def read(path):
+    with open(path) as f:
+        return f.read()
+
+
+def status(wc):
+    return run("svn", "status", wc)
+
+
+# --- Scenarios ----------------------------------------------------------------
+
+def update_and_conflict():
+    repo, wc = repository("small", {"a.txt": "a\n", "b.txt": "b\n"})
+    behind = copy(wc, "behind")
+    conflicting = copy(wc, "conflicting")
+    write(os.path.join(wc, "a.txt"), "a, theirs\n")
+    write(os.path.join(wc, "b.txt"), "b, theirs\n")
+    run("svn", "commit", "-q", "-m", "theirs", wc)
+
+    app = send("update", [os.path.join(behind, "a.txt")])
+    progress = window("Update a.txt")
+    label_containing(progress, "Updated to revision 2.")
+    label_containing(progress, "1 updated.")
+    items = list_items(progress, "Updated items")
+    if items != [f"U    {behind}/a.txt"]:
+        raise Failure(f"the update listed {items}")
+    if read(os.path.join(behind, "a.txt")) != "a, theirs\n":
+        raise Failure("a.txt was not updated")
+    screenshot("update.png")
+    press(progress, "Close")
+    log("update of an out-of-date file: updated, listed with U, summary 'Updated to revision 2.'")
+
+    write(os.path.join(conflicting, "b.txt"), "b, mine\n")
+    send("update", [conflicting])
+    progress = window("Update conflicting")
+    label_containing(progress, "Conflicts:")
+    label_containing(progress, f"{conflicting}/b.txt")
+    press(progress, "Close")
+    log("update into a local change: the summary names the conflict")
+    app.wait(timeout=BOUND)
+
+
+def cancel_long_update():
+    repo, wc = repository("big", {f"many/f{i}": "x\n" for i in range(4000)})
+    run("svn", "update", "-q", "-r", "0", wc)
+    app = send("update", [wc])
+    progress = window("Update big-wc")
+    # Found before the list fills, so pressing it takes no walk of the rows.
+    cancel = button(progress, "Cancel")
+    items = next(node for node in descendants(progress)
+                 if role(node) == pyatspi.ROLE_LIST and node.name == "Updated items")
+    wait_for("the first updated item", lambda: items.childCount > 0)
+    cancel.queryAction().doAction(0)
+    label_containing(progress, "cancelled")
+    updated = len(os.listdir(os.path.join(wc, "many"))) if os.path.isdir(os.path.join(wc, "many")) else 0
+    result = subprocess.run(["svn", "status", wc], stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    if updated >= 4000:
+        raise Failure("the update finished before Cancel stopped it")
+    if result.returncode != 0 or "  L " in result.stdout:
+        raise Failure(f"svn status after cancel: {result.returncode} {result.stdout[:300]} {result.stderr}")
+    press(progress, "Close")
+    app.wait(timeout=BOUND)
+    log(f"Cancel stopped the update after {updated} of 4000 files; svn status reads the working copy as it is")
+
+
+def revert_and_locked():
+    repo, wc = repository("revert", {"a.txt": "a\n", "b.txt": "b\n", "sub/c.txt": "c\n"})
+    locked = copy(wc, "locked")
+    write(os.path.join(wc, "a.txt"), "a, changed\n")
+    write(os.path.join(wc, "sub/new.txt"), "new\n")
+    run("svn", "add", "-q", os.path.join(wc, "sub/new.txt"))
+    run("svn", "delete", "-q", os.path.join(wc, "b.txt"))
+    write(os.path.join(wc, "loose.txt"), "unversioned\n")
+    before = status(wc)
+    # What svn itself reverts, from a copy.
+    probe = copy(wc, "probe")
+    expected = sorted(line.split("'")[1].replace(probe, wc) for line in
+                      run("svn", "revert", "-R", probe).splitlines())
+
+    app = send("revert", [wc])
+    confirm = window("Revert")
+    label_containing(confirm, f"Revert {len(expected)} items?")
+    listed = sorted(item.split("    ", 1)[1] for item in list_items(confirm, "Items to revert"))
+    if listed != expected:
+        raise Failure(f"Revert listed {listed}, svn reverts {expected}")
+
+    # While the application runs, a second launch hands it the command and ends.
+    run("sqlite3", os.path.join(locked, ".svn/wc.db"), "INSERT INTO wc_lock VALUES (1, '', -1)")
+    second = send("update", [locked])
+    if second.wait(timeout=BOUND) != 0:
+        raise Failure("the second launch failed")
+    progress = window("Update locked")
+    message = label_containing(progress, "locked")
+    if not message.startswith("Could not update"):
+        raise Failure(f"the message for a locked working copy: {message!r}")
+    press(progress, "Close")
+    log(f"a second launch reached the running instance; a working copy locked by another svn: {message!r}")
+
+    press(confirm, "Cancel")
+    app.wait(timeout=BOUND)
+    if status(wc) != before:
+        raise Failure("Cancel changed the working copy")
+    log("Revert… lists exactly what svn reverts; Cancel reverts nothing")
+
+    app = send("revert", [wc])
+    confirm = window("Revert")
+    label_containing(confirm, f"Revert {len(expected)} items?")
+    screenshot("revert.png")
+    press(confirm, "Revert")
+    label_containing(confirm, f"Reverted {len(expected)} items.")
+    if sorted(status(wc).splitlines()) != sorted([f"?       {wc}/loose.txt", f"?       {wc}/sub/new.txt"]):
+        raise Failure(f"after Revert: {status(wc)}")
+    if read(os.path.join(wc, "loose.txt")) != "unversioned\n" or read(os.path.join(wc, "a.txt")) != "a\n":
+        raise Failure("Revert touched what it should not")
+    press(confirm, "Close")
+    app.wait(timeout=BOUND)
+    log("Revert reverted exactly those items; unversioned files stayed")
+
+
+def main():
+    for scenario in (cancel_long_update, update_and_conflict, revert_and_locked):
+        scenario()
+    log("ok")
+
+
+if __name__ == "__main__":
+    try:
+        main()
+    except (Failure, subprocess.CalledProcessError, subprocess.TimeoutExpired) as failure:
+        log(f"FAILED: {failure}")
+        raise SystemExit(1)
