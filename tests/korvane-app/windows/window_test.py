@@ -149,7 +149,8 @@ def screenshot(name):
     previous = None
     deadline = time.monotonic() + BOUND
     while time.monotonic() < deadline:
-        run("import", "-window", "root", path)
+        # The windows open at the top left of the screen, 640x400.
+        run("import", "-window", "root", "-crop", "640x400+0+0", "+repage", path)
         with open(path, "rb") as f:
             current = f.read()
         if current == previous:
@@ -229,8 +230,14 @@ def update_and_conflict():
 
 
 def cancel_long_update():
-    repo, wc = repository("big", {f"many/f{i}": "x\n" for i in range(4000)})
+    """An update through a slow tunnel, cancelled once its first item shows."""
+    config = os.path.join(FINDER_SYNC, "SubversionConfig")
+    os.makedirs(config, exist_ok=True)
+    write(os.path.join(config, "config"),
+          f"[tunnels]\nslow = /usr/bin/python3 {os.path.dirname(os.path.abspath(__file__))}/slow_tunnel.py\n")
+    repo, wc = repository("big", {f"many/f{i}": f"{i}\n" * 200 for i in range(400)})
     run("svn", "update", "-q", "-r", "0", wc)
+    run("svn", "--config-dir", config, "relocate", f"file://{repo}", f"svn+slow://localhost{repo}", wc)
     app = send("update", [wc])
     progress = window("Update big-wc")
     # Found before the list fills, so pressing it takes no walk of the rows.
@@ -241,14 +248,15 @@ def cancel_long_update():
     cancel.queryAction().doAction(0)
     label_containing(progress, "cancelled")
     updated = len(os.listdir(os.path.join(wc, "many"))) if os.path.isdir(os.path.join(wc, "many")) else 0
-    result = subprocess.run(["svn", "status", wc], stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
-    if updated >= 4000:
+    if updated >= 400:
         raise Failure("the update finished before Cancel stopped it")
+    result = subprocess.run(["svn", "status", wc], stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
     if result.returncode != 0 or "  L " in result.stdout:
         raise Failure(f"svn status after cancel: {result.returncode} {result.stdout[:300]} {result.stderr}")
     press(progress, "Close")
     app.wait(timeout=BOUND)
-    log(f"Cancel stopped the update after {updated} of 4000 files; svn status reads the working copy as it is")
+    shutil.rmtree(config)
+    log(f"Cancel stopped the update after {updated} of 400 files; svn status reads the working copy as it is")
 
 
 def revert_and_locked():
