@@ -18,7 +18,7 @@
 //                          DESKTOP_STARTUP_ID)
 // Exit status: 0 done; 1 an svn command failed; 2 a bad URL or command file.
 #include <cstdio>
-#include <cstdlib>
+#include <fstream>
 #include <optional>
 #include <string>
 #include <vector>
@@ -37,10 +37,16 @@ int fail(const std::string& message) {
   return 2;
 }
 
+// Read from the environment the process started with: GTK takes both
+// variables out of the live environment as it loads, so that programs
+// started later do not inherit them, and hands them to the running
+// instance itself.
 bool askedToActivate() {
-  for (const char* name : {"XDG_ACTIVATION_TOKEN", "DESKTOP_STARTUP_ID"}) {
-    const char* token = std::getenv(name);
-    if (token != nullptr && token[0] != '\0') return true;
+  std::ifstream environment("/proc/self/environ", std::ios::binary);
+  for (std::string entry; std::getline(environment, entry, '\0');) {
+    for (const std::string name : {"XDG_ACTIVATION_TOKEN=", "DESKTOP_STARTUP_ID="}) {
+      if (entry.size() > name.size() && entry.starts_with(name)) return true;
+    }
   }
   return false;
 }

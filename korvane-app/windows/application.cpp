@@ -1,7 +1,6 @@
 #include "application.h"
 
 #include <cstdlib>
-#include <memory>
 
 #include "korvane-app/work/settings.h"
 #include "windows.h"
@@ -12,12 +11,18 @@ namespace {
 
 GtkApplication* theApplication = nullptr;
 
+// The launch's activation token, which GTK carries from the launched
+// process to the running instance in the command line's platform data.
 std::string tokenOf(GApplicationCommandLine* line) {
-  for (const char* name : {"XDG_ACTIVATION_TOKEN", "DESKTOP_STARTUP_ID"}) {
-    const char* token = g_application_command_line_getenv(line, name);
-    if (token != nullptr && token[0] != '\0') return token;
+  GVariant* data = g_application_command_line_get_platform_data(line);
+  if (data == nullptr) return "";
+  std::string token;
+  for (const char* key : {"activation-token", "desktop-startup-id"}) {
+    const char* value = nullptr;
+    if (token.empty() && g_variant_lookup(data, key, "&s", &value) && value != nullptr) token = value;
   }
-  return "";
+  g_variant_unref(data);
+  return token;
 }
 
 // argv: korvane-app ACTION PATH...

@@ -5,6 +5,7 @@
 #include <svn_pools.h>
 #include <svn_props.h>
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "platform/svn/svn.h"
@@ -205,9 +206,20 @@ std::string letterFor(const svn_wc_notify_t& notify) {
 }
 
 std::string describe(const std::string& words, svn_error_t* error) {
-  char buffer[1024];
   std::string text = words;
-  if (error != nullptr) text += ": " + std::string(svn_err_best_message(error, buffer, sizeof buffer));
+  // svn's messages from the outermost to the cause, each once: "Unable to
+  // connect" alone would not say that the password was wrong.
+  std::vector<std::string> said;
+  for (svn_error_t* link = error ? svn_error_purge_tracing(error) : nullptr; link; link = link->child) {
+    char buffer[1024];
+    const std::string message = svn_err_best_message(link, buffer, sizeof buffer);
+    if (message.empty() || std::find(said.begin(), said.end(), message) != said.end()) continue;
+    said.push_back(message);
+    text += (text.ends_with('.') ? " " : ": ") + message;
+  }
+  if (error != nullptr && svn_error_find_cause(error, SVN_ERR_WC_LOCKED) != nullptr)
+    text += (text.ends_with('.') ? " " : ". ") +
+            std::string("Another Subversion program is working on it; if none is, run \"svn cleanup\" there.");
   svn_error_clear(error);
   return text;
 }

@@ -1,6 +1,7 @@
 // The client commands against real file:// repositories: one repository per
 // suite, a copy of it per test.
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -208,4 +209,48 @@ TEST_F(SvnClient, ListingShowsTheWorkingCopyAndItsChanges) {
   EXPECT_EQ(listing->changes[1].status, "unversioned");
   EXPECT_FALSE(svnclient::listWorkingCopy(dir / "nowhere", badge, session, &error));
   EXPECT_NE(error.find(dir / "nowhere"), std::string::npos) << error;
+}
+
+// A password-protected svnserve on the loopback: wrong answers end in a
+// clear message and leave the working copy as it was; the right one works.
+TEST_F(SvnClient, AWrongPasswordGivesAClearMessage) {
+  const std::string repo = dir / "repo";
+  testsupport::writeFile(repo + "/conf/svnserve.conf",
+                         "[general]\nanon-access = none\nauth-access = write\npassword-db = passwd\n");
+  testsupport::writeFile(repo + "/conf/passwd", "[users]\nalice = right\n");
+  // A free port, then the server on it (pid file for the teardown).
+  const std::string port = testsupport::runOK(
+      {"/usr/bin/python3", "-c", "import socket; s = socket.socket(); s.bind(('127.0.0.1', 0)); print(s.getsockname()[1])"});
+  const std::string pidFile = dir / "svnserve.pid";
+  testsupport::runOK({"svnserve", "-d", "--listen-host", "127.0.0.1", "--listen-port",
+                      port.substr(0, port.size() - 1), "-r", repo, "--pid-file", pidFile});
+  struct Stop {
+    std::string pidFile;
+    ~Stop() {
+      if (testsupport::exists(pidFile)) kill(std::stoi(testsupport::readFile(pidFile)), SIGTERM);
+    }
+  } stop{pidFile};
+  const std::string url = "svn://127.0.0.1:" + port.substr(0, port.size() - 1);
+  svn({"relocate", "--username", "alice", "--password", "right", "--no-auth-cache", "--non-interactive",
+       "file://" + repo, url, wc});
+
+  int asked = 0;
+  session.askPassword = [&](const std::string&, const std::string&, bool) {
+    ++asked;
+    return std::optional<svnclient::Credentials>({"alice", "wrong", false});
+  };
+  const auto wrong = svnclient::update({wc}, session);
+  EXPECT_FALSE(wrong.ok);
+  EXPECT_GE(asked, 1);
+  EXPECT_EQ(wrong.error.rfind("Could not update: ", 0), 0u) << wrong.error;
+  EXPECT_NE(wrong.error.find("Password incorrect"), std::string::npos) << wrong.error;
+  EXPECT_FALSE(testsupport::exists(wc + "/many"));
+  EXPECT_EQ(svn({"status", wc}), "");
+
+  session.askPassword = [](const std::string&, const std::string&, bool) {
+    return std::optional<svnclient::Credentials>({"alice", "right", false});
+  };
+  const auto right = svnclient::update({wc}, session);
+  EXPECT_TRUE(right.ok) << right.error;
+  EXPECT_TRUE(testsupport::exists(wc + "/many/f0"));
 }
