@@ -1,12 +1,14 @@
 #include "call.h"
 
 #include <svn_auth.h>
+#include <svn_cache_config.h>
 #include <svn_config.h>
 #include <svn_pools.h>
 #include <svn_props.h>
 
 #include <algorithm>
 #include <cstdlib>
+#include <mutex>
 
 #include "platform/svn/svn.h"
 
@@ -114,6 +116,15 @@ svn_error_t* makeAuthBaton(const Session& session, const char* configDir, apr_po
 
 Call::Call(const Session& session) : p_session(session) {
   KRVEnsureSVNCoreInitialization();
+  static std::once_flag once;
+  std::call_once(once, [] {
+    // Without this, the first file:// repository makes FSFS allocate a
+    // cache of several megabytes that stays for the life of the process;
+    // the commands here read a repository once and gain nothing from it.
+    svn_cache_config_t settings = *svn_cache_config_get();
+    settings.cache_size = 0;
+    svn_cache_config_set(&settings);
+  });
   p_pool = svn_pool_create(nullptr);
   const char* configDir = session.configDir.empty() ? nullptr : apr_pstrdup(p_pool, session.configDir.c_str());
   apr_hash_t* config = nullptr;
