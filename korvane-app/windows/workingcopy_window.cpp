@@ -148,6 +148,7 @@ void showWorkingCopy(const std::vector<std::string>& selected, const std::string
          s->chosen = selection(s);
          refresh(s);
        }},
+      {"Close", [](const Held& s) { gtk_window_destroy(GTK_WINDOW(s->window)); }},
   };
   for (const auto& action : actions) {
     GtkWidget* button = gtk_button_new_with_label(action.title);

@@ -313,8 +313,54 @@ def revert_and_locked():
     log("Revert reverted exactly those items; unversioned files stayed")
 
 
+def reveal_add_and_ignore():
+    repo, wc = repository("shown", {"a.txt": "a\n", "b.txt": "b\n"})
+    write(os.path.join(wc, "a.txt"), "a, changed\n")
+    write(os.path.join(wc, "report[1].txt"), "ignore me\n")
+    write(os.path.join(wc, "report1.txt"), "keep me\n")
+    run(os.path.join(BIN, "korvane-app"), "register", wc)
+
+    app = send("reveal", [os.path.join(wc, "a.txt")])
+    shown = window("Korvane — ")
+    label_containing(shown, f"Working copy: {wc}\nRepository: file://{repo}\nRevision: 1")
+    rows = {}
+    for node in descendants(shown, into_lists=True):
+        if role(node) == pyatspi.ROLE_LIST_ITEM:
+            text = " ".join(child.name for child in descendants(node) if role(child) == pyatspi.ROLE_LABEL)
+            rows[text] = node.getState().contains(pyatspi.STATE_SELECTED)
+    expected = {f"modified    modified    {wc}/a.txt": True,
+                f"unversioned    unversioned    {wc}/report1.txt": False,
+                f"unversioned    unversioned    {wc}/report[1].txt": False}
+    if rows != expected:
+        raise Failure(f"the working-copy window shows {rows}")
+    log("Show in Korvane: root, URL, revision and the changed items, the chosen one selected")
+
+    # Add: a failure names the item and svn's reason; Ignore: nothing shown.
+    send("add", [os.path.join(SCRATCH, "outside.txt")])
+    message = label_containing(window("Add"), f"Could not add {SCRATCH}/outside.txt: ")
+    press(window("Add"), "Close")
+    send("ignore", [os.path.join(wc, "report[1].txt")])
+    # Until Ignore has run, the folder has no svn:ignore and propget fails.
+    wait_for("the ignore pattern", lambda: "report\\[1\\].txt" in subprocess.run(
+        ["svn", "propget", "svn:ignore", wc], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True).stdout)
+    if windows("Ignore"):
+        raise Failure("Ignore showed a window although it worked")
+    if "report1.txt" not in status(wc) or "report[1].txt" in status(wc):
+        raise Failure(f"after Ignore: {status(wc)}")
+    log(f"Add of an unversionable item: {message!r}; Ignore hid exactly report[1].txt and showed nothing")
+
+    press(shown, "Stop Showing Status")
+    label_containing(window("Stop Showing Status"), f"no longer shows the Subversion status of {wc}")
+    press(window("Stop Showing Status"), "Close")
+    if wc in run(os.path.join(BIN, "korvane-app"), "list"):
+        raise Failure("the working copy is still registered")
+    press(shown, "Close")
+    app.wait(timeout=BOUND)
+    log("Stop Showing Status unregistered the working copy")
+
+
 def main():
-    for scenario in (cancel_long_update, update_and_conflict, revert_and_locked):
+    for scenario in (cancel_long_update, update_and_conflict, revert_and_locked, reveal_add_and_ignore):
         scenario()
     log("ok")
 
