@@ -18,6 +18,7 @@ import datetime
 import os
 import plistlib
 import shutil
+import socket
 import subprocess
 import time
 import uuid
@@ -359,8 +360,81 @@ def reveal_add_and_ignore():
     log("Stop Showing Status unregistered the working copy")
 
 
+def free_port():
+    with socket.socket() as probe:
+        probe.bind(("127.0.0.1", 0))
+        return probe.getsockname()[1]
+
+
+def accepts(port):
+    with socket.socket() as probe:
+        return probe.connect_ex(("127.0.0.1", port)) == 0
+
+
+def update_over_ssh():
+    """svn+ssh through a loopback sshd, the password stored with
+    store-password and given to ssh by keychain-askpass: no prompt."""
+    user = f"krvapp{os.getpid()}"
+    password = uuid.uuid4().hex
+    run("useradd", "--create-home", "--shell", "/bin/sh", user)
+    sshd = None
+    try:
+        subprocess.run(["chpasswd"], input=f"{user}:{password}\n", text=True, check=True)
+        port = free_port()
+        run("ssh-keygen", "-q", "-t", "ed25519", "-N", "", "-f", os.path.join(SCRATCH, "host_key"))
+        write(os.path.join(SCRATCH, "sshd_config"),
+              f"ListenAddress 127.0.0.1\nPort {port}\nHostKey {SCRATCH}/host_key\nPidFile {SCRATCH}/sshd.pid\n"
+              "PasswordAuthentication yes\nKbdInteractiveAuthentication no\nPubkeyAuthentication no\n"
+              f"UsePAM yes\nAllowUsers {user}\n")
+        os.makedirs("/run/sshd", exist_ok=True)
+        sshd = subprocess.Popen(["/usr/sbin/sshd", "-D", "-f", os.path.join(SCRATCH, "sshd_config"),
+                                 "-E", os.path.join(SCRATCH, "sshd.log")])
+        wait_for("sshd to listen", lambda: accepts(port))
+
+        os.chmod(SCRATCH, 0o755)
+        repo, wc = repository("remote", {"a.txt": "a\n"})
+        run("chmod", "-R", "a+rwX", repo)
+        other = copy(wc, "remote-other")
+        write(os.path.join(other, "a.txt"), "a, over ssh\n")
+        run("svn", "commit", "-q", "-m", "theirs", other)
+        subprocess.run([os.path.join(BIN, "korvane-app"), "store-password", "svn+ssh://127.0.0.1/repos", user],
+                       input=password, text=True, check=True, stdout=subprocess.DEVNULL)
+        config = os.path.join(FINDER_SYNC, "SubversionConfig")
+        os.makedirs(config, exist_ok=True)
+        os.makedirs(os.path.join(os.environ["HOME"], ".ssh"), exist_ok=True)
+        write(os.path.join(config, "config"),
+              f"[tunnels]\nssh = ssh -p {port} -o UserKnownHostsFile={os.environ['HOME']}/.ssh/known_hosts "
+              "-o StrictHostKeyChecking=ask -o PreferredAuthentications=password -o NumberOfPasswordPrompts=1\n")
+        # The same tunnel for svn's own relocate, which connects once.
+        subprocess.run(["setsid", "svn", "--config-dir", config, "relocate", f"file://{repo}",
+                        f"svn+ssh://{user}@127.0.0.1{repo}", wc], check=True, stdin=subprocess.DEVNULL,
+                       env={**os.environ, "SSH_ASKPASS": os.path.join(BIN, "keychain-askpass"),
+                            "SSH_ASKPASS_REQUIRE": "force"})
+
+        app = send("update", [os.path.join(wc, "a.txt")])
+        progress = window("Update a.txt")
+        label_containing(progress, "Updated to revision 2.")
+        if read(os.path.join(wc, "a.txt")) != "a, over ssh\n" or windows("Authentication"):
+            raise Failure("the update over svn+ssh did not update a.txt without asking")
+        press(progress, "Close")
+        app.wait(timeout=BOUND)
+        shutil.rmtree(config)
+        log("svn+ssh through a loopback sshd: updated with the stored password, no prompt")
+    finally:
+        if sshd:
+            sshd.kill()
+            sshd.wait()
+        subprocess.run(["userdel", "-r", user], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+
 def main():
-    for scenario in (cancel_long_update, update_and_conflict, revert_and_locked, reveal_add_and_ignore):
+    scenarios = [cancel_long_update, update_and_conflict, revert_and_locked, reveal_add_and_ignore]
+    # A loopback sshd needs an account of its own, which only root can make.
+    if os.geteuid() == 0:
+        scenarios.append(update_over_ssh)
+    else:
+        log("not root: svn+ssh through a loopback sshd left out")
+    for scenario in scenarios:
         scenario()
     log("ok")
 
