@@ -11,7 +11,14 @@ Each command is handed over as the extension does: a command file and
 - Revert… lists exactly what `svn revert -R` reverts; Cancel reverts
   nothing; confirming reverts exactly those, and unversioned files stay;
 - a second launch hands its command to the running instance;
-- a working copy locked by another svn gives a clear message.
+- a working copy locked by another svn gives a clear message;
+- Show in Korvane shows the working copy with the chosen item selected, and
+  Stop Showing Status unregisters it; a failed Add names the item; Ignore
+  works without a window;
+- a wrong password ends in a clear message; the right one, remembered, is
+  kept in the keyring and not asked again;
+- svn+ssh through a loopback sshd (as root) uses the password stored with
+  store-password, without a prompt.
 Every wait is a bounded poll.
 """
 import datetime
@@ -427,8 +434,87 @@ def update_over_ssh():
         subprocess.run(["userdel", "-r", user], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
 
+def answer_password(password, remember):
+    """Fills in the next password dialog through the accessibility tree."""
+    dialog = window("Authentication")
+    for node in descendants(dialog):
+        if role(node) in (pyatspi.ROLE_TEXT, pyatspi.ROLE_ENTRY, pyatspi.ROLE_PASSWORD_TEXT):
+            if node.name == "User name":
+                node.queryEditableText().setTextContents("alice")
+            elif node.name == "Password":
+                node.queryEditableText().setTextContents(password)
+        if role(node) == pyatspi.ROLE_CHECK_BOX and remember:
+            # GTK offers no action on a check box; a click where it is.
+            box = node.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
+            run("xdotool", "mousemove", str(box.x + box.width // 2), str(box.y + box.height // 2), "click", "1")
+            wait_for("Remember to be ticked", lambda: node.getState().contains(pyatspi.STATE_CHECKED))
+    press(dialog, "Log In")
+
+    def gone():
+        try:
+            return dialog.getState().contains(pyatspi.STATE_DEFUNCT) or dialog.childCount == 0
+        except Exception:
+            return True
+    wait_for("the dialog to close", gone)
+
+
+def passwords():
+    """A password-protected svnserve: a wrong password ends in a clear
+    message and changes nothing; the right one, remembered, is asked once."""
+    repo, wc = repository("guarded", {"a.txt": "a\n"})
+    write(os.path.join(repo, "conf/svnserve.conf"),
+          "[general]\nanon-access = none\nauth-access = write\npassword-db = passwd\n")
+    write(os.path.join(repo, "conf/passwd"), "[users]\nalice = right\n")
+    other = copy(wc, "guarded-other")
+    write(os.path.join(other, "a.txt"), "a, guarded\n")
+    run("svn", "commit", "-q", "-m", "theirs", other)
+    port = free_port()
+    server = subprocess.Popen(["svnserve", "-d", "--foreground", "--listen-host", "127.0.0.1", "--listen-port",
+                               str(port), "-r", repo])
+    try:
+        wait_for("svnserve to listen", lambda: accepts(port))
+        url = f"svn://127.0.0.1:{port}"
+        run("svn", "relocate", "--username", "alice", "--password", "right", "--no-auth-cache",
+            "--non-interactive", f"file://{repo}", url, wc)
+        app = send("update", [wc])
+        progress = window("Update guarded-wc")
+        for _ in range(3):  # the first answer and svn's two retries
+            answer_password("wrong", remember=False)
+        message = label_containing(progress, "Password incorrect")
+        if read(os.path.join(wc, "a.txt")) != "a\n":
+            raise Failure("a refused update changed a.txt")
+        press(progress, "Close")
+        app.wait(timeout=BOUND)
+        log(f"a wrong password: {message!r}; nothing changed")
+
+        app = send("update", [wc])
+        progress = window("Update guarded-wc")
+        answer_password("right", remember=True)
+        label_containing(progress, "Updated to revision 2.")
+        press(progress, "Close")
+        app.wait(timeout=BOUND)
+        write(os.path.join(other, "a.txt"), "a, once more\n")
+        run("svn", "commit", "-q", "-m", "again", other)
+        app = send("update", [wc])
+        progress = window("Update guarded-wc")
+        label_containing(progress, "Updated to revision 3.")
+        if windows("Authentication"):
+            raise Failure("the remembered password was asked for again")
+        # svn's credential file says where the password went; never in it.
+        folder = os.path.join(os.environ["HOME"], ".subversion/auth/svn.simple")
+        saved = "".join(read(os.path.join(folder, name)) for name in os.listdir(folder))
+        if "gnome-keyring" not in saved or "right" in saved:
+            raise Failure(f"the password was not remembered in the keyring: {saved!r}")
+        press(progress, "Close")
+        app.wait(timeout=BOUND)
+        log("the right password, remembered in the keyring, is not asked for again")
+    finally:
+        server.kill()
+        server.wait()
+
+
 def main():
-    scenarios = [cancel_long_update, update_and_conflict, revert_and_locked, reveal_add_and_ignore]
+    scenarios = [cancel_long_update, update_and_conflict, revert_and_locked, reveal_add_and_ignore, passwords]
     # A loopback sshd needs an account of its own, which only root can make.
     if os.geteuid() == 0:
         scenarios.append(update_over_ssh)
