@@ -1,7 +1,5 @@
 // What the windows share: getting back to the main thread, the per-working-
 // copy queue, the message window, and window building blocks.
-#include <memory>
-
 #include "korvane-app/work/settings.h"
 #include "windows.h"
 
@@ -54,12 +52,16 @@ GtkWidget* buttonRow() {
   return row;
 }
 
+namespace {
+
 GtkWidget* messageLabel(const std::string& text) {
   GtkWidget* label = gtk_label_new(text.c_str());
   gtk_label_set_wrap(GTK_LABEL(label), TRUE);
   gtk_label_set_xalign(GTK_LABEL(label), 0);
   return label;
 }
+
+}  // namespace
 
 void showMessage(const std::string& title, const std::string& text, const std::string& activationToken) {
   GtkWidget* window = newWindow(title, 480, -1);

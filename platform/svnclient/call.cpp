@@ -4,10 +4,8 @@
 #include <svn_cache_config.h>
 #include <svn_config.h>
 #include <svn_pools.h>
-#include <svn_props.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <mutex>
 
 #include "platform/svn/svn.h"
