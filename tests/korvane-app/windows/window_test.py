@@ -342,6 +342,13 @@ def reveal_add_and_ignore():
     if rows != expected:
         raise Failure(f"the working-copy window shows {rows}")
     log("Show in Korvane: root, URL, revision and the changed items, the chosen one selected")
+    press(shown, "Revert…")
+    confirm = window("Revert")
+    label_containing(confirm, "Revert 1 item?")
+    if list_items(confirm, "Items to revert") != [f"M    {wc}/a.txt"]:
+        raise Failure(f"Revert… from the selection listed {list_items(confirm, 'Items to revert')}")
+    press(confirm, "Cancel")
+    log("Revert… in the working-copy window acts on the selection")
 
     # Add: a failure names the item and svn's reason; Ignore: nothing shown.
     send("add", [os.path.join(SCRATCH, "outside.txt")])
