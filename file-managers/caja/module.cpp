@@ -18,8 +18,16 @@ GType providerType = 0;
 std::shared_ptr<filemanagers::BadgeClient> sharedClient;
 
 void registerProviderType(GTypeModule* module) {
-  const GTypeInfo info{sizeof(KorvaneProviderClass), nullptr, nullptr, nullptr, nullptr, nullptr,
-                       sizeof(KorvaneProvider),      0,       nullptr, nullptr};
+  const GTypeInfo info{sizeof(KorvaneProviderClass),
+                       nullptr,
+                       nullptr,
+                       nullptr,
+                       nullptr,
+                       nullptr,
+                       sizeof(KorvaneProvider),
+                       0,
+                       [](GTypeInstance* instance, gpointer) { korvanecaja::followProvider(G_OBJECT(instance)); },
+                       nullptr};
   providerType = g_type_module_register_type(module, G_TYPE_OBJECT, "KorvaneProvider", &info, GTypeFlags(0));
   const GInterfaceInfo infoProvider{
       [](gpointer iface, gpointer) { korvanecaja::initInfoProvider(static_cast<CajaInfoProviderIface*>(iface)); },
@@ -59,7 +67,10 @@ __attribute__((visibility("default"))) void caja_module_initialize(GTypeModule* 
   std::string error;
   // Without a session bus there are no badges and no menu; Caja works on.
   sharedClient = filemanagers::BadgeClient::create({}, &error);
-  if (sharedClient) korvanecaja::followBadgeChanges(*sharedClient);
+  if (sharedClient) {
+    korvanecaja::followBadgeChanges(*sharedClient);
+    korvanecaja::followMenuChanges(*sharedClient);
+  }
 }
 
 __attribute__((visibility("default"))) void caja_module_list_types(const GType** types, int* count) {

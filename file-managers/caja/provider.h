@@ -38,6 +38,13 @@ std::string localPath(CajaFileInfo* file);
 // The client outlives the listening: the module drops it only at shutdown.
 void followBadgeChanges(filemanagers::BadgeClient& client);
 
+// Caja asks for a folder's background menu when it opens the folder, maybe
+// before the client has the service's menus or folders: each provider
+// object followed here is told (items-updated) when they change, and Caja
+// asks again.
+void followProvider(GObject* provider);
+void followMenuChanges(filemanagers::BadgeClient& client);
+
 // The interface tables of the provider type.
 void initInfoProvider(CajaInfoProviderIface* iface);
 void initMenuProvider(CajaMenuProviderIface* iface);

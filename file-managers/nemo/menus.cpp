@@ -79,7 +79,24 @@ GList* backgroundItems(NemoMenuProvider*, GtkWidget*, NemoFileInfo* folder) {
   return korvaneMenu("KorvaneNemo::Folder", filemanagers::menuForFolder(std::move(path), badges->directoryURLs()));
 }
 
+std::vector<GObject*> providers;
+
+void menusChanged() {
+  for (GObject* provider : providers) nemo_menu_provider_emit_items_updated_signal(NEMO_MENU_PROVIDER(provider));
+}
+
 }  // namespace
+
+void followProvider(GObject* provider) {
+  providers.push_back(provider);
+  g_object_weak_ref(
+      provider, [](gpointer, GObject* gone) { std::erase(providers, gone); }, nullptr);
+}
+
+void followMenuChanges(filemanagers::BadgeClient& badges) {
+  badges.onMenusChanged(menusChanged);
+  badges.onDirectoryURLsChanged([](const std::vector<std::string>&) { menusChanged(); });
+}
 
 void initMenuProvider(NemoMenuProviderInterface* iface) {
   iface->get_file_items = fileItems;

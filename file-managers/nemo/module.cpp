@@ -18,8 +18,16 @@ GType providerType = 0;
 std::shared_ptr<filemanagers::BadgeClient> sharedClient;
 
 void registerProviderType(GTypeModule* module) {
-  const GTypeInfo info{sizeof(KorvaneProviderClass), nullptr, nullptr, nullptr, nullptr, nullptr,
-                       sizeof(KorvaneProvider),      0,       nullptr, nullptr};
+  const GTypeInfo info{sizeof(KorvaneProviderClass),
+                       nullptr,
+                       nullptr,
+                       nullptr,
+                       nullptr,
+                       nullptr,
+                       sizeof(KorvaneProvider),
+                       0,
+                       [](GTypeInstance* instance, gpointer) { korvanenemo::followProvider(G_OBJECT(instance)); },
+                       nullptr};
   providerType = g_type_module_register_type(module, G_TYPE_OBJECT, "KorvaneProvider", &info, GTypeFlags(0));
   const GInterfaceInfo infoProvider{
       [](gpointer iface, gpointer) { korvanenemo::initInfoProvider(static_cast<NemoInfoProviderInterface*>(iface)); },
@@ -59,7 +67,10 @@ __attribute__((visibility("default"))) void nemo_module_initialize(GTypeModule* 
   std::string error;
   // Without a session bus there are no badges and no menu; Nemo works on.
   sharedClient = filemanagers::BadgeClient::create({}, &error);
-  if (sharedClient) korvanenemo::followBadgeChanges(*sharedClient);
+  if (sharedClient) {
+    korvanenemo::followBadgeChanges(*sharedClient);
+    korvanenemo::followMenuChanges(*sharedClient);
+  }
 }
 
 __attribute__((visibility("default"))) void nemo_module_list_types(const GType** types, int* count) {

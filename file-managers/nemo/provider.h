@@ -38,6 +38,13 @@ std::string localPath(NemoFileInfo* file);
 // The client outlives the listening: the module drops it only at shutdown.
 void followBadgeChanges(filemanagers::BadgeClient& client);
 
+// Nemo asks for a folder's background menu when it opens the folder, maybe
+// before the client has the service's menus or folders: each provider
+// object followed here is told (items-updated) when they change, and Nemo
+// asks again.
+void followProvider(GObject* provider);
+void followMenuChanges(filemanagers::BadgeClient& client);
+
 // The interface tables of the provider type.
 void initInfoProvider(NemoInfoProviderInterface* iface);
 void initMenuProvider(NemoMenuProviderInterface* iface);
