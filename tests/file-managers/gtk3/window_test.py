@@ -26,7 +26,7 @@ import time
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "nautilus"))
 import window_test as screen  # noqa: E402  the screen, OCR and badge helpers
 
-import pyatspi  # noqa: E402
+import a11y  # noqa: E402  menus and list rows through the accessibility tree
 
 MANAGER = os.environ["KRV_FILE_MANAGER"]
 WC, RECEIVED, Failure = screen.WC, screen.RECEIVED, screen.Failure
@@ -56,35 +56,6 @@ def log(message):
 
 def emblem_box(view, word):
     """Where the emblem of the file named by word is drawn: on the lower
-    right of the file's icon, left of the name in list view, above it in
-    icon view."""
-    if view == "list":
-        return (word.left - 48, word.cy - 24, word.left - 2, word.cy + 24)
-    return (word.cx - 30, word.top - 64, word.cx + 40, word.top - 2)
-
-
-def find_name(words, name):
-    return screen.find_word(words, name)
-
-
-def list_rows():
-    """The list view's rows as the accessibility tree names them: each
-    file's name with its cell's box. (OCR misreads a name whose icon
-    carries an emblem right before it.) A cell's box starts a little right
-    of where its name is drawn, so only its height is relied on."""
-    rows = []
-    for app in pyatspi.Registry.getDesktop(0):
-        if app is None or app.name != MANAGER:
-            continue
-        for cell in pyatspi.findAllDescendants(app, lambda n: n.getRoleName() == "table cell" and n.name
-                                               and showing(n)):
-            e = cell.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
-            rows.append(screen.Word(cell.name, e.x, e.y, e.width, e.height))
-    return rows
-
-
-def emblem_box(view, word):
-    """Where the emblem of the file named by word is drawn: on the lower
     right of the file's icon, left of the name's cell in list view, above
     the name in icon view."""
     if view == "list":
@@ -98,12 +69,12 @@ def check_badges(view, expected):
     while True:
         shot = screen.settle()
         if view == "list":
-            words = list_rows()
-        elif not all(find_name(words, name) for name in expected):
+            words = a11y.list_rows(MANAGER)
+        elif not all(screen.find_word(words, name) for name in expected):
             words = screen.read_words(shot)
         seen, wrong = {}, []
         for name, badge in expected.items():
-            word = find_name(words, name)
+            word = screen.find_word(words, name)
             found, counts = screen.badge_seen(shot, emblem_box(view, word)) if word else ("(name not seen)", {})
             seen[name] = f"{found or 'no badge'} {counts}"
             if found != badge:
@@ -116,49 +87,11 @@ def check_badges(view, expected):
         time.sleep(1)
 
 
-# --- Menus through the accessibility tree ------------------------------------------
-
-def showing(node):
-    try:
-        return node.getState().contains(pyatspi.STATE_SHOWING)
-    except Exception:
-        return False
-
-
-def open_korvane_menu():
-    """The Korvane submenu of the context menu that is open now, as its
-    accessible node; None when there is none."""
-    for app in pyatspi.Registry.getDesktop(0):
-        if app is None or app.name != MANAGER:
-            continue
-        for window in app:
-            if window is None or window.getRoleName() not in ("window", "menu") or not showing(window):
-                continue
-            found = pyatspi.findDescendant(window, lambda n: n.getRoleName() == "menu" and n.name == "Korvane"
-                                           and showing(n), True)
-            if found:
-                return found
-    return None
-
-
-def titles(menu):
-    """The submenu's visible entries; a separator reads as ""."""
-    result = []
-    for child in menu:
-        state = child.getState()
-        if not state.contains(pyatspi.STATE_VISIBLE):
-            continue
-        role = child.getRoleName()
-        if role == "separator":
-            result.append("")
-        elif role == "menu item":
-            result.append(child.name)
-    return result
-
+# --- Menus ------------------------------------------------------------------------
 
 def context_menu_on(name):
     screen.settle()
-    word = find_name(list_rows(), name)
+    word = screen.find_word(a11y.list_rows(MANAGER), name)
     if not word:
         raise Failure(screen.keep(screen.capture(), f"{name} is not in the list"))
     deadline = time.monotonic() + BOUND
@@ -167,7 +100,7 @@ def context_menu_on(name):
         menu = None
         poll_end = time.monotonic() + 5
         while not menu and time.monotonic() < poll_end:
-            menu = open_korvane_menu()
+            menu = a11y.korvane_menu(MANAGER)
             time.sleep(0.2)
         if menu:
             return menu
@@ -178,7 +111,7 @@ def context_menu_on(name):
 
 def check_menu_and_update(name):
     menu = context_menu_on(name)
-    read = titles(menu)
+    read = a11y.titles(menu)
     if read != MENU:
         raise Failure(screen.keep(screen.capture(), f"the Korvane submenu on {name} reads {read}, not {MENU}"))
     update = next(child for child in menu if child.name == "Update")
@@ -253,18 +186,18 @@ def scenario():
 
         os.kill(extension, signal.SIGSTOP)
         try:
-            docs = find_name(list_rows(), "docs")
+            docs = screen.find_word(a11y.list_rows(MANAGER), "docs")
             if not docs:
                 raise Failure(screen.keep(screen.capture(), "the docs folder is not on the screen"))
             screen.xdotool("mousemove", docs.cx, docs.cy, "click", "--repeat", 2, "--delay", 80, 1)
             screen.rest_pointer()
             deadline = time.monotonic() + BOUND
-            while not find_name(list_rows(), "inner.txt"):
+            while not screen.find_word(a11y.list_rows(MANAGER), "inner.txt"):
                 time.sleep(0.5)
                 if time.monotonic() > deadline:
                     raise Failure(screen.keep(screen.capture(), "with the service stopped, the docs folder did not open"))
             menu = context_menu_on("inner.txt")
-            if "Update" not in titles(menu):
+            if "Update" not in a11y.titles(menu):
                 raise Failure(screen.keep(screen.capture(), "with the service stopped, the Korvane submenu is empty"))
             screen.key("Escape")
             log("with the service stopped: the folder and the Korvane menu opened")
