@@ -10,6 +10,7 @@
 
 #include "file-managers/caja/provider.h"
 #include "file-managers/core/menurequest.h"
+#include "file-managers/core/registration.h"
 
 namespace korvanecaja {
 
@@ -65,12 +66,32 @@ GList* fileItems(CajaMenuProvider*, GtkWidget*, GList* files) {
                      filemanagers::menuForItems(std::move(selected), badges->directoryURLs()));
 }
 
+// "Show Subversion Status" on the background of a folder inside a working
+// copy the service does not watch: registers that working copy, and the
+// service's folders (and so the badges and the Korvane menu) follow. Only
+// offered while the service runs: until then its folders are not known.
+GList* showStatusItem(const std::string& folder, const std::vector<std::string>& watched) {
+  const auto root = filemanagers::unregisteredWorkingCopyRoot(folder, watched);
+  if (!root) return nullptr;
+  const char* name = "KorvaneCaja::ShowStatus";
+  CajaMenuItem* item = caja_menu_item_new(name, filemanagers::kShowStatusTitle, "", nullptr);
+  g_signal_connect_data(
+      item, "activate", G_CALLBACK(+[](CajaMenuItem*, gpointer data) {
+        filemanagers::registerWorkingCopy(*static_cast<std::string*>(data));
+      }),
+      new std::string(*root), [](gpointer data, GClosure*) { delete static_cast<std::string*>(data); },
+      GConnectFlags(0));
+  return g_list_append(nullptr, item);
+}
+
 GList* backgroundItems(CajaMenuProvider*, GtkWidget*, CajaFileInfo* folder) {
   filemanagers::BadgeClient* badges = client();
   if (!badges || !folder) return nullptr;
   std::string path = localPath(folder);
   if (path.empty()) return nullptr;
-  return korvaneMenu("KorvaneCaja::Folder", filemanagers::menuForFolder(std::move(path), badges->directoryURLs()));
+  GList* menu = korvaneMenu("KorvaneCaja::Folder", filemanagers::menuForFolder(path, badges->directoryURLs()));
+  if (menu || !badges->serviceRunning()) return menu;
+  return showStatusItem(path, badges->directoryURLs());
 }
 
 std::vector<GObject*> providers;

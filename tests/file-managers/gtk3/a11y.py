@@ -66,3 +66,19 @@ def list_rows(manager):
             e = cell.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
             rows.append(Word(cell.name, e.x, e.y, e.width, e.height))
     return rows
+
+
+def popup_item(manager, title):
+    """The item of that title in the context menu open now; None when there
+    is none."""
+    for app in pyatspi.Registry.getDesktop(0):
+        if app is None or app.name != manager:
+            continue
+        for window in app:
+            if window is None or window.getRoleName() not in ("window", "menu") or not showing(window):
+                continue
+            found = pyatspi.findDescendant(window, lambda n: n.getRoleName() == "menu item" and n.name == title
+                                           and showing(n), True)
+            if found:
+                return found
+    return None

@@ -14,7 +14,9 @@ the bus start finder-extension, and checks what a user would see:
   (read through the accessibility tree), and Update hands korvane-app the
   command for that file;
 - with the service stopped (SIGSTOP), the file manager still opens a folder
-  and its context menu.
+  and its context menu;
+- (Nemo) a working copy that is not registered offers "Show Subversion
+  Status" on its folder's background, and choosing it brings its badges.
 Every wait is bounded and says what it saw when it gives up.
 """
 import os
@@ -129,6 +131,60 @@ def check_menu_and_update(name):
         time.sleep(0.5)
 
 
+def background_menu(find):
+    """Right-clicks the folder's background until find() gives what its menu
+    should hold (Nemo builds the background menu ahead, and rebuilds it when
+    the service's folders change); returns that, or None after the bound."""
+    deadline = time.monotonic() + BOUND
+    while time.monotonic() < deadline:
+        screen.xdotool("mousemove", 700, 620, "click", 3)
+        item = None
+        poll_end = time.monotonic() + 3
+        while not item and time.monotonic() < poll_end:
+            item = find()
+            time.sleep(0.2)
+        if item:
+            return item
+        screen.key("Escape")
+    return None
+
+
+def check_show_status():
+    """A folder of a working copy that is not registered offers "Show
+    Subversion Status" on its background; choosing it registers the working
+    copy, and its badges appear."""
+    if background_menu(lambda: a11y.korvane_menu(MANAGER)) is None:
+        raise Failure(screen.keep(screen.capture(), "the registered folder's background has no Korvane menu"))
+    if a11y.popup_item(MANAGER, "Show Subversion Status"):
+        raise Failure(screen.keep(screen.capture(), "a registered folder offers Show Subversion Status"))
+    screen.key("Escape")
+    other = os.path.join(screen.SCRATCH, "other")
+    screen.run("svn", "checkout", "-q", f"file://{os.path.join(screen.SCRATCH, 'repo')}", other)
+    with open(os.path.join(other, "clean.txt"), "a") as f:
+        f.write("edited\n")
+    screen.key("ctrl+l")
+    screen.xdotool("type", "--delay", 20, other)
+    deadline = time.monotonic() + BOUND
+    while True:
+        # The location bar may complete the name first and want another Return.
+        screen.key("Return")
+        time.sleep(1)
+        names = [row.text for row in a11y.list_rows(MANAGER)]
+        if "clean.txt" in names and "added.txt" not in names:
+            break
+        if time.monotonic() > deadline:
+            raise Failure(screen.keep(screen.capture(), f"{other} did not open; the list shows {names}"))
+    screen.rest_pointer()
+    item = background_menu(lambda: a11y.popup_item(MANAGER, "Show Subversion Status"))
+    if item is None:
+        raise Failure(screen.keep(screen.capture(), "the unregistered working copy's background lacks Show Subversion Status"))
+    item.queryAction().doAction(0)
+    screen.key("Escape")
+    screen.rest_pointer()
+    check_badges("list", {"clean.txt": "modified", "locked.txt": None})
+    log("Show Subversion Status on an unregistered working copy registered it: its badges appear")
+
+
 # --- The scenario ---------------------------------------------------------------
 
 def start_manager():
@@ -203,6 +259,8 @@ def scenario():
             log("with the service stopped: the folder and the Korvane menu opened")
         finally:
             os.kill(extension, signal.SIGCONT)
+        if MANAGER == "nemo":
+            check_show_status()
     finally:
         if extension:
             os.kill(extension, signal.SIGTERM)
