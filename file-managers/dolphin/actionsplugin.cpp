@@ -9,9 +9,28 @@
 #include <vector>
 
 #include "file-managers/core/menurequest.h"
+#include "file-managers/core/registration.h"
 #include "file-managers/dolphin/dolphinclient.h"
 
 K_PLUGIN_CLASS_WITH_JSON(KorvaneActionsPlugin, "korvane-actions.json")
+
+namespace {
+
+// "Show Subversion Status" for one folder inside a working copy the
+// service does not watch: registers that working copy, and the service's
+// folders (and so the badges and the Korvane menu) follow. Only offered
+// while the service runs: until then its folders are not known.
+QList<QAction*> showStatusAction(const std::vector<std::string>& selected, bool folders, QWidget* parentWidget) {
+  auto client = korvanedolphin::sharedClient();
+  if (!client || !client->serviceRunning() || selected.size() != 1 || !folders) return {};
+  const auto root = filemanagers::unregisteredWorkingCopyRoot(selected.front(), client->directoryURLs());
+  if (!root) return {};
+  auto* action = new QAction(QString::fromUtf8(filemanagers::kShowStatusTitle), parentWidget);
+  QObject::connect(action, &QAction::triggered, action, [root = *root] { filemanagers::registerWorkingCopy(root); });
+  return {action};
+}
+
+}  // namespace
 
 KorvaneActionsPlugin::KorvaneActionsPlugin(QObject* parent, const QVariantList&)
     : KAbstractFileItemActionPlugin(parent) {}
@@ -28,8 +47,8 @@ QList<QAction*> KorvaneActionsPlugin::actions(const KFileItemListProperties& ite
     if (!path) return {};
     selected.push_back(std::move(*path));
   }
-  const auto request = filemanagers::menuForItems(std::move(selected), client->directoryURLs());
-  if (!request) return {};
+  const auto request = filemanagers::menuForItems(selected, client->directoryURLs());
+  if (!request) return showStatusAction(selected, items.isDirectory(), parentWidget);
   const auto menu = client->menu(request->kind);
   if (!menu || !menu->present) return {};
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "file-managers/core/menurequest.h"
+#include "file-managers/core/registration.h"
 #include "file-managers/nautilus/provider.h"
 
 namespace korvanenautilus {
@@ -64,12 +65,32 @@ GList* fileItems(NautilusMenuProvider*, GList* files) {
                      filemanagers::menuForItems(std::move(selected), badges->directoryURLs()));
 }
 
+// "Show Subversion Status" on the background of a folder inside a working
+// copy the service does not watch: registers that working copy, and the
+// service's folders (and so the badges and the Korvane menu) follow. Only
+// offered while the service runs: until then its folders are not known.
+GList* showStatusItem(const std::string& folder, const std::vector<std::string>& watched) {
+  const auto root = filemanagers::unregisteredWorkingCopyRoot(folder, watched);
+  if (!root) return nullptr;
+  const char* name = "KorvaneNautilus::ShowStatus";
+  NautilusMenuItem* item = nautilus_menu_item_new(name, filemanagers::kShowStatusTitle, nullptr, nullptr);
+  g_signal_connect_data(
+      item, "activate", G_CALLBACK(+[](NautilusMenuItem*, gpointer data) {
+        filemanagers::registerWorkingCopy(*static_cast<std::string*>(data));
+      }),
+      new std::string(*root), [](gpointer data, GClosure*) { delete static_cast<std::string*>(data); },
+      GConnectFlags(0));
+  return g_list_append(nullptr, item);
+}
+
 GList* backgroundItems(NautilusMenuProvider*, NautilusFileInfo* folder) {
   filemanagers::BadgeClient* badges = client();
   if (!badges || !folder) return nullptr;
   std::string path = localPath(folder);
   if (path.empty()) return nullptr;
-  return korvaneMenu("KorvaneNautilus::Folder", filemanagers::menuForFolder(std::move(path), badges->directoryURLs()));
+  GList* menu = korvaneMenu("KorvaneNautilus::Folder", filemanagers::menuForFolder(path, badges->directoryURLs()));
+  if (menu || !badges->serviceRunning()) return menu;
+  return showStatusItem(path, badges->directoryURLs());
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
@@ -77,6 +78,26 @@ std::optional<InstalledEmblem> writeEmblem(const graphics::Image& image, const s
   if (!writePNGAtomically(*rep1x, installed.path1x) || !writePNGAtomically(*rep2x, installed.path2x))
     return std::nullopt;
   return installed;
+}
+
+std::optional<InstalledEmblem> themeEmblem(const std::string& identifier) {
+  if (!isPlainName(identifier)) return std::nullopt;
+  const char* dirs = std::getenv("XDG_DATA_DIRS");
+  const std::string list = dirs && dirs[0] != '\0' ? dirs : "/usr/local/share:/usr/share";
+  const std::string name = "emblem-korvane-" + identifier + ".png";
+  std::size_t start = 0;
+  while (start <= list.size()) {
+    const std::size_t end = std::min(list.find(':', start), list.size());
+    const std::string dir = list.substr(start, end - start);
+    start = end + 1;
+    // Relative entries are ignored, as the base-directory rules say.
+    if (!dir.starts_with('/')) continue;
+    const std::filesystem::path theme = std::filesystem::path(dir) / "icons" / "hicolor";
+    InstalledEmblem found{(theme / "16x16" / "emblems" / name).string(),
+                          (theme / "16x16@2" / "emblems" / name).string()};
+    if (::access(found.path1x.c_str(), R_OK) == 0 && ::access(found.path2x.c_str(), R_OK) == 0) return found;
+  }
+  return std::nullopt;
 }
 
 std::optional<InstalledEmblem> installEmblem(const graphics::Image& image, const std::string& identifier) {

@@ -11,6 +11,10 @@
 // - writeEmblem(image, identifier, themeFolder) writes the same two files
 //   under the icon theme folder given (16x16/emblems/... and
 //   16x16@2/emblems/...), for a build that installs the emblems system-wide.
+// - themeEmblem(identifier) finds both files in the hicolor theme of a
+//   system data folder ($XDG_DATA_DIRS, default /usr/local/share:/usr/share),
+//   where a package installs them; nullopt when no folder has both. The
+//   extension then need not copy them into the user's home.
 // - Each file is replaced atomically (written beside it, then renamed), so a
 //   reader never sees half a picture.
 // - Nothing is written and nothing returned when the identifier is not a
@@ -35,5 +39,6 @@ struct InstalledEmblem {
 std::optional<InstalledEmblem> installEmblem(const graphics::Image& image, const std::string& identifier);
 std::optional<InstalledEmblem> writeEmblem(const graphics::Image& image, const std::string& identifier,
                                            const std::string& themeFolder);
+std::optional<InstalledEmblem> themeEmblem(const std::string& identifier);
 
 }  // namespace emblems

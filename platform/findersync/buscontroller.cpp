@@ -101,7 +101,11 @@ void BusController::setBadgeImage(std::shared_ptr<const graphics::Image> image, 
   // Written outside the lock: installing is file work, and one identifier is
   // registered by one caller at a time.
   if (image) {
-    if (auto installed = emblems::installEmblem(*image, identifier)) {
+    // An installed package put the emblems into the system's icon theme;
+    // run from a build tree, the extension copies them into the user's.
+    auto installed = emblems::themeEmblem(identifier);
+    if (!installed) installed = emblems::installEmblem(*image, identifier);
+    if (installed) {
       entry.png16Path = installed->path1x;
       entry.png32Path = installed->path2x;
     }

@@ -134,3 +134,21 @@ TEST(Emblems, WritesIntoAGivenThemeFolderWhateverTheEnvironment) {
   EXPECT_EQ(pngSize(written->path2x), std::make_pair(32u, 32u));
   EXPECT_FALSE(emblems::writeEmblem(*badgeImage(30), "../added", dir / "share/icons/hicolor"));
 }
+
+TEST(Emblems, FindsTheEmblemsOfAnInstalledThemeInTheFirstDataFolderHoldingBoth) {
+  TempDir dir;
+  // Only the 16-pixel file in the first folder: it does not count.
+  std::filesystem::create_directories(dir / "first/icons/hicolor/16x16/emblems");
+  testsupport::writeFile(dir / "first/icons/hicolor/16x16/emblems/emblem-korvane-added.png", "png");
+  ASSERT_TRUE(emblems::writeEmblem(*badgeImage(30), "added", dir / "second/icons/hicolor"));
+  ASSERT_TRUE(emblems::writeEmblem(*badgeImage(30), "added", dir / "third/icons/hicolor"));
+  const std::string dirs = "relative/share:" + (dir / "first") + ":" + (dir / "second") + ":" +
+                           (dir / "third");
+  testsupport::ScopedEnv env({{"XDG_DATA_DIRS", dirs.c_str()}});
+  const auto found = emblems::themeEmblem("added");
+  ASSERT_TRUE(found);
+  EXPECT_EQ(found->path1x, dir / "second/icons/hicolor/16x16/emblems/emblem-korvane-added.png");
+  EXPECT_EQ(found->path2x, dir / "second/icons/hicolor/16x16@2/emblems/emblem-korvane-added.png");
+  EXPECT_FALSE(emblems::themeEmblem("modified"));
+  EXPECT_FALSE(emblems::themeEmblem("../added"));
+}

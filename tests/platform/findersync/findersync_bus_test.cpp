@@ -25,7 +25,9 @@ class HostTest : public ::testing::Test {
   void SetUp() override {
     bus.useInThisProcess();
     extension.emplace(std::vector<std::string>{extensionPath()},
-                      bus.env({{"TEST_EXTENSION_ROOTS", "/r1:/r2"}, {"XDG_DATA_HOME", dir / "data"}}));
+                      bus.env({{"TEST_EXTENSION_ROOTS", "/r1:/r2"},
+                               {"XDG_DATA_HOME", dir / "data"},
+                               {"XDG_DATA_DIRS", dir / "system"}}));
     ASSERT_TRUE(testbus::waitForExtension(10s)) << extension->err();
     std::string error;
     client = testbus::Client::connect(10s, &error);
@@ -130,6 +132,29 @@ TEST_F(HostTest, DirectoryURLsPropertyAndSignalFollowTheController) {
   ASSERT_TRUE(dispatch::runMainUntil([&] { return !changes.empty(); }, 10s));
   EXPECT_EQ(changes.front(), (std::vector<std::string>{"/a/b", "/x"}));
   EXPECT_EQ(client->directoryURLs(&error), (std::vector<std::string>{"/a/b", "/x"}));
+}
+
+// With the emblems in the system's icon theme, as a package installs them,
+// the extension names those and copies nothing into the user's home.
+class InstalledThemeTest : public HostTest {
+ protected:
+  void SetUp() override {
+    for (const char* size : {"16x16", "16x16@2"}) {
+      const std::string emblems = dir / "system/icons/hicolor/" + size + "/emblems";
+      std::filesystem::create_directories(emblems);
+      testsupport::writeFile(emblems + "/emblem-korvane-modified.png", "\x89PNG");
+    }
+    HostTest::SetUp();
+  }
+};
+
+TEST_F(InstalledThemeTest, BadgeImagesNameTheSystemThemesEmblemsWithoutACopy) {
+  auto images = client->badgeImages(&error);
+  ASSERT_TRUE(images) << error;
+  ASSERT_EQ(images->size(), 2u);
+  EXPECT_EQ((*images)[0].png16Path, dir / "system/icons/hicolor/16x16/emblems/emblem-korvane-modified.png");
+  EXPECT_EQ((*images)[0].png32Path, dir / "system/icons/hicolor/16x16@2/emblems/emblem-korvane-modified.png");
+  EXPECT_FALSE(std::filesystem::exists(dir / "data/icons/hicolor/16x16/emblems/emblem-korvane-modified.png"));
 }
 
 TEST_F(HostTest, BadgeImagesListsTheRegisteredImagesWithTheirInstalledEmblems) {
