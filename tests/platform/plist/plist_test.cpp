@@ -158,6 +158,31 @@ TEST(Plist, DeepXMLIsRefusedBeforeLibplistRecurses) {
   EXPECT_EQ(*value, Value(Array{Array{"<array>"}}));
 }
 
+// Where a tag ends is decided as libplist decides it: only '"' quotes, in
+// start and end tags alike. Either document once built 300,000 levels, and
+// freeing them overflowed the stack.
+TEST(Plist, XMLNestingIsMeasuredWhereLibplistEndsItsTags) {
+  std::string opens;
+  for (int i = 0; i < 300000; ++i) opens += "<array>";
+  std::string closes;
+  for (int i = 0; i < 300000; ++i) closes += "</array>";
+  std::string error;
+  for (const std::string& xml : {"<plist version=\"1.0\"><array q='>" + opens,
+                                 "<plist><array><array></array q=\"" + closes + "\">" + opens}) {
+    EXPECT_FALSE(parse(Data(xml.begin(), xml.end()), &error));
+    EXPECT_NE(error.find("nested too deeply"), std::string::npos) << error;
+  }
+  // The bound is exact: 256 levels below the root read, 257 do not.
+  auto nested = [](int levels) {
+    std::string open, close;
+    for (int i = 0; i <= levels; ++i) open += "<array q=\">\">", close += "</array x=\">\">";
+    std::string xml = "<plist>" + open + close + "</plist>";
+    return parse(Data(xml.begin(), xml.end()));
+  };
+  EXPECT_TRUE(nested(256));
+  EXPECT_FALSE(nested(257));
+}
+
 TEST(Plist, ReadsOnlyRegularFilesAndNeverThrowsOrBlocks) {
   TempDir dir;
   std::string error;
