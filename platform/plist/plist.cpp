@@ -361,6 +361,10 @@ std::optional<Value> parseXML(const std::string& text, std::string* error, Shape
     setError(error, "the property list is nested too deeply");
     return std::nullopt;
   }
+  if (shape.values > kMaxNodes) {
+    setError(error, "the property list expands beyond the size this reader accepts");
+    return std::nullopt;
+  }
   plist_t root = nullptr;
   plist_from_xml(text.c_str(), static_cast<uint32_t>(text.size()), &root);
   Node owned(root);

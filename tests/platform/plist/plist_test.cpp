@@ -183,6 +183,24 @@ TEST(Plist, XMLNestingIsMeasuredWhereLibplistEndsItsTags) {
   EXPECT_FALSE(nested(257));
 }
 
+// XML spends the same budget of values as binary: 200,000, the root and
+// dictionary keys included.
+TEST(Plist, XMLIsRefusedPastTheValueBudget) {
+  auto document = [](int trues, const std::string& entry) {
+    std::string xml = "<plist><dict>";
+    for (int i = 0; i < trues; ++i) xml += entry;
+    xml += "</dict></plist>";
+    return Data(xml.begin(), xml.end());
+  };
+  std::string error;
+  // 1 + 2 × 99,999 values read, though the repeated key leaves one entry.
+  auto full = parse(document(99999, "<key>k</key><true/>"), &error);
+  ASSERT_TRUE(full) << error;
+  EXPECT_EQ(*full, Value(Dictionary{{"k", true}}));
+  EXPECT_FALSE(parse(document(100000, "<key>k</key><true/>"), &error));
+  EXPECT_NE(error.find("expands"), std::string::npos) << error;
+}
+
 TEST(Plist, ReadsOnlyRegularFilesAndNeverThrowsOrBlocks) {
   TempDir dir;
   std::string error;
