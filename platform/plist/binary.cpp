@@ -7,7 +7,8 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
-#include <vector>
+#include <unordered_map>
+#include <unordered_set>
 
 namespace plist::detail {
 
@@ -52,13 +53,12 @@ class Reader {
       return fail();
     table_ = static_cast<std::size_t>(table);
     count_ = static_cast<std::size_t>(count);
-    onPath_.assign(count_, false);
-    // The expanded size is known before anything is built.
-    measured_.assign(count_, Measure{});
+    // The expanded size is known before anything is built. The trailer's
+    // object count may be huge while few objects are reached: bookkeeping
+    // grows only with the objects reached.
     const Measure* whole = measure(top, 0);
     if (whole == nullptr) return fail();
-    if (whole->nodes > kMaxNodes || whole->bytes > kMaxBytes)
-      return fail("the property list expands beyond the size this reader accepts");
+    if (whole->nodes > kMaxNodes || whole->bytes > kMaxBytes) return fail(kTooLarge);
     std::optional<Value> root;
     if (!object(top, 0, &root) || !root) return fail();
     return root;
@@ -71,6 +71,8 @@ class Reader {
     if (error_.empty()) error_ = std::move(why);
     return std::nullopt;
   }
+
+  static constexpr const char* kTooLarge = "the property list expands beyond the size this reader accepts";
 
   std::uint64_t be(std::size_t at, unsigned size) const {
     std::uint64_t v = 0;
@@ -106,6 +108,11 @@ class Reader {
     std::size_t nodes = 0, bytes = 0;
   };
 
+  const Measure* tooLarge() {
+    fail(kTooLarge);
+    return nullptr;
+  }
+
   static std::size_t saturatingAdd(std::size_t a, std::size_t b) { return a > SIZE_MAX - b ? SIZE_MAX : a + b; }
 
   // The object's expanded node count, byte count and height, each shared
@@ -118,6 +125,9 @@ class Reader {
     if (ref >= count_) return nullptr;
     if (depth > kMaxDepth) return tooDeep();
     const auto index = static_cast<std::size_t>(ref);
+    // Each object reached is one value at least, so past the budget of
+    // values no more need be seen.
+    if (measured_.size() >= kMaxNodes && !measured_.contains(index)) return tooLarge();
     Measure& m = measured_[index];
     if (m.state == 1) return nullptr;
     if (m.state == 2) return depth + m.height > kMaxDepth ? tooDeep() : &m;
@@ -140,6 +150,7 @@ class Reader {
         m.nodes = saturatingAdd(m.nodes, child->nodes);
         m.bytes = saturatingAdd(m.bytes, child->bytes);
         m.height = std::max(m.height, child->height + 1);
+        if (m.nodes > kMaxNodes) return tooLarge();
       }
     }
     m.state = 2;
@@ -148,7 +159,7 @@ class Reader {
 
   bool spend(std::size_t bytes) {
     if (++nodes_ > kMaxNodes || bytes > kMaxBytes - spent_) {
-      fail("the property list expands beyond the size this reader accepts");
+      fail(kTooLarge);
       return false;
     }
     spent_ += bytes;
@@ -166,7 +177,7 @@ class Reader {
     if (offset < kHeaderSize || offset >= table_) return false;
     const auto at = static_cast<std::size_t>(offset);
     const auto index = static_cast<std::size_t>(ref);
-    if (onPath_[index]) return false;  // a container holding itself
+    if (onPath_.contains(index)) return false;  // a container holding itself
     const std::uint8_t marker = b_[at];
     std::size_t length = 0, start = 0;
     switch (marker >> 4) {
@@ -255,7 +266,7 @@ class Reader {
     std::size_t length = 0, start = 0;
     if (!lengthAt(at, &length, &start) || !fits(start, length, refSize_ * (isDictionary ? 2u : 1u)) || !spend(0))
       return false;
-    onPath_[index] = true;
+    onPath_.insert(index);
     Array items;
     Dictionary dict;
     bool ok = true;
@@ -272,7 +283,7 @@ class Reader {
       ok = object(be(start + i * refSize_, refSize_), depth + 1, &key) && key && key->asString() != nullptr;
       if (ok) dict.insert_or_assign(*key->asString(), std::move(*item));
     }
-    onPath_[index] = false;
+    onPath_.erase(index);
     if (!ok) return false;
     *out = isDictionary ? Value(std::move(dict)) : Value(std::move(items));
     return true;
@@ -283,8 +294,8 @@ class Reader {
   unsigned offsetSize_ = 0, refSize_ = 0;
   std::size_t table_ = 0, count_ = 0;
   std::size_t nodes_ = 0, spent_ = 0;
-  std::vector<bool> onPath_;
-  std::vector<Measure> measured_;
+  std::unordered_set<std::size_t> onPath_;
+  std::unordered_map<std::size_t, Measure> measured_;
   std::string error_;
 };
 

@@ -1,6 +1,7 @@
 #include "platform/plist/plist.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <filesystem>
@@ -141,6 +142,30 @@ TEST(Plist, HostileBinaryDocumentsGiveNothingOrTheDocument) {
   ASSERT_TRUE(uid) << error;
   EXPECT_EQ(*uid, Value(Dictionary{{"$uids", Array{2}}, {"wcID", "A"}}));
   EXPECT_FALSE(parse(binary({"\x80\x05"}), &error));
+}
+
+// The trailer may claim tens of millions of objects while one is reached:
+// the reader's memory follows what it reaches, not the claim. (Peak memory
+// before the fix: about 2 GB for this document.)
+TEST(Plist, BinaryBookkeepingFollowsWhatIsReached) {
+  constexpr std::size_t kObjects = 60'000'000;
+  Data bytes = {'b', 'p', 'l', 'i', 's', 't', '0', '0', 0x08};  // one false, at offset 8
+  bytes.resize(bytes.size() + kObjects, 8);                        // every 1-byte offset points at it
+  const std::uint8_t trailer[32] = {0, 0, 0, 0, 0, 0, 1, 1,  // offset and reference sizes
+                                    0, 0, 0, 0, std::uint8_t(kObjects >> 24), std::uint8_t(kObjects >> 16),
+                                    std::uint8_t(kObjects >> 8), std::uint8_t(kObjects),
+                                    0, 0, 0, 0, 0, 0, 0, 0,  // the top object
+                                    0, 0, 0, 0, 0, 0, 0, 9};  // the offset table
+  bytes.insert(bytes.end(), trailer, trailer + 32);
+  struct rusage before {};
+  getrusage(RUSAGE_SELF, &before);
+  std::string error;
+  auto value = parse(bytes, &error);
+  struct rusage after {};
+  getrusage(RUSAGE_SELF, &after);
+  ASSERT_TRUE(value) << error;
+  EXPECT_EQ(*value, Value(false));
+  EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 256 * 1024) << "kB more at the peak";
 }
 
 TEST(Plist, DeepXMLIsRefusedBeforeLibplistRecurses) {
