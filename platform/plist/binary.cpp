@@ -37,6 +37,28 @@ void appendUTF8(std::string& out, std::uint32_t c) {
   }
 }
 
+// The size in UTF-8 of a one-byte (Latin-1) or UTF-16 string as read below.
+std::size_t utf8Size(const std::uint8_t* bytes, std::size_t length, bool utf16) {
+  std::size_t size = 0;
+  if (!utf16) {
+    for (std::size_t i = 0; i < length; ++i) size += bytes[i] < 0x80 ? 1 : 2;
+    return size;
+  }
+  for (std::size_t i = 0; i < length; ++i) {
+    const unsigned c = (bytes[2 * i] << 8) | bytes[2 * i + 1];
+    if (c >= 0xD800 && c < 0xDC00 && i + 1 < length) {
+      const unsigned low = (bytes[2 * i + 2] << 8) | bytes[2 * i + 3];
+      if (low >= 0xDC00 && low < 0xE000) {
+        size += 4;
+        ++i;
+        continue;
+      }
+    }
+    size += c < 0x80 ? 1 : c < 0x800 ? 2 : 3;  // a lone surrogate becomes U+FFFD, 3 bytes
+  }
+  return size;
+}
+
 class Reader {
  public:
   Reader(const std::uint8_t* bytes, std::size_t length) : b_(bytes), n_(length) {}
@@ -138,8 +160,9 @@ class Reader {
     std::size_t length = 0, start = 0;
     m.nodes = 1;
     if (kind == 0x4 || kind == 0x5 || kind == 0x6) {
-      if (!lengthAt(at, &length, &start)) return nullptr;
-      m.bytes = kind == 0x6 ? saturatingAdd(length, length) : length;
+      if (!lengthAt(at, &length, &start) || !fits(start, length, kind == 0x6 ? 2 : 1)) return nullptr;
+      // Strings count at their size in UTF-8, which is what is built.
+      m.bytes = kind == 0x4 ? length : utf8Size(b_ + start, length, kind == 0x6);
     } else if (kind == 0xA || kind == 0xC || kind == 0xD) {
       const unsigned per = kind == 0xD ? 2 : 1;
       if (!lengthAt(at, &length, &start) || !fits(start, length, refSize_ * per)) return nullptr;
@@ -226,14 +249,17 @@ class Reader {
         *out = Value(Data(b_ + start, b_ + start + length));
         return true;
       case 0x5: {
-        if (!lengthAt(at, &length, &start) || !fits(start, length, 1) || !spend(length)) return false;
+        if (!lengthAt(at, &length, &start) || !fits(start, length, 1) ||
+            !spend(utf8Size(b_ + start, length, false)))
+          return false;
         std::string s;
         for (std::size_t i = 0; i < length; ++i) appendUTF8(s, b_[start + i]);  // bytes above 0x7F as Latin-1
         *out = Value(std::move(s));
         return true;
       }
       case 0x6: {
-        if (!lengthAt(at, &length, &start) || !fits(start, length, 2) || !spend(length * 2)) return false;
+        if (!lengthAt(at, &length, &start) || !fits(start, length, 2) || !spend(utf8Size(b_ + start, length, true)))
+          return false;
         std::string s;
         for (std::size_t i = 0; i < length; ++i) {
           std::uint32_t c = static_cast<std::uint32_t>(be(start + 2 * i, 2));

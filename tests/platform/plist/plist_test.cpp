@@ -144,6 +144,32 @@ TEST(Plist, HostileBinaryDocumentsGiveNothingOrTheDocument) {
   EXPECT_FALSE(parse(binary({"\x80\x05"}), &error));
 }
 
+// Strings count at their size in UTF-8: a one-byte string of accented
+// letters doubles, UTF-16 in U+0800..U+FFFF grows by half. Shared
+// references repeat one 1 MB string until the expansion passes 64 MB only
+// when counted in UTF-8.
+TEST(Plist, TheByteBudgetCountsStringsInUTF8) {
+  auto repeated = [](const std::string& string, int times) {
+    std::string refs = "\xAF\x10" + std::string(1, char(times));
+    for (int i = 0; i < times; ++i) refs += ref(1);
+    return binary({refs, string});
+  };
+  auto sized = [](char marker, std::size_t count) {
+    return std::string(1, marker) + "\x12" + ref(static_cast<std::uint32_t>(count));
+  };
+  std::string latin1 = sized('\x5F', 1 << 20) + std::string(1 << 20, '\xE9');  // 2 MB in UTF-8
+  std::string utf16 = sized('\x6F', 1 << 19);                                   // 1.5 MB in UTF-8
+  for (int i = 0; i < (1 << 19); ++i) utf16 += std::string("\x08\0", 2);
+  std::string error;
+  for (const auto& bytes : {repeated(latin1, 40), repeated(utf16, 50)}) {
+    EXPECT_FALSE(parse(bytes, &error));
+    EXPECT_NE(error.find("expands"), std::string::npos) << error;
+  }
+  auto fits = parse(repeated(latin1, 30), &error);  // 60 MB
+  ASSERT_TRUE(fits) << error;
+  EXPECT_EQ(fits->asArray()->at(29).asString()->size(), 2u << 20);
+}
+
 // The trailer may claim tens of millions of objects while one is reached:
 // the reader's memory follows what it reaches, not the claim. (Peak memory
 // before the fix: about 2 GB for this document.)
