@@ -192,6 +192,8 @@ bool isWritable(const Value& value, std::string* error) {
 
 }  // namespace
 
+bool canCarry(const std::string& text) { return isXMLText(text); }
+
 const Value* lookup(const Dictionary* dict, const std::string& key) {
   if (dict == nullptr) return nullptr;
   auto it = dict->find(key);

@@ -73,6 +73,10 @@ const Value* lookup(const Dictionary* dict, const std::string& key);
 std::optional<Value> parse(const Data& bytes, std::string* error = nullptr);
 std::optional<Value> readFile(const std::string& path, std::string* error = nullptr);
 
+// Whether a string or key in XML can carry text (see the contract above), so
+// a caller can leave out what would make a whole document unwritable.
+bool canCarry(const std::string& text);
+
 std::optional<std::string> toXML(const Value& value, std::string* error = nullptr);
 
 bool writeFileAtomically(const std::string& path, const Value& value, mode_t mode = 0644,
