@@ -15,6 +15,22 @@
 namespace {
 constexpr const char* kNeedBookmarksNotification = "com.korvaneapp.finderSync.needBookmarks";
 constexpr const char* kRecoveryRequestFileName = "RecoveryRequest.plist";
+
+// An identifier for a log line: control characters and bytes past ASCII as \xNN.
+std::string shown(const std::string& id) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (unsigned char c : id) {
+    if (c >= 0x20 && c < 0x7F) {
+      out.push_back(static_cast<char>(c));
+      continue;
+    }
+    out += "\\x";
+    out.push_back(kHex[c >> 4]);
+    out.push_back(kHex[c & 0xF]);
+  }
+  return out;
+}
 }  // namespace
 
 std::optional<foundation::FileURL> KRVFinderSyncWorkingCopies::p_resolveScopedBookmark(const plist::Data& bookmark,
@@ -55,9 +71,28 @@ bool KRVFinderSyncWorkingCopies::p_probeAccessAtURL(const foundation::FileURL& u
   return false;
 }
 
+bool KRVFinderSyncWorkingCopies::p_canStoreIdentifier(const std::string& id, const std::string& what) const {
+  if (plist::canCarry(id)) return true;
+  KRVFinderSyncLog().error("Left working copy " + shown(id) + " out of " + what +
+                           ": its identifier holds a character a property list in XML cannot carry");
+  return false;
+}
+
 void KRVFinderSyncWorkingCopies::p_requestRecoveryForWorkingCopies(
     const std::map<std::string, std::int64_t>& generations) {
-  KRVFinderSyncLog().notice("Asking the app for fresh bookmarks for " + std::to_string(generations.size()) +
+  // An identifier the file cannot carry is left out (and counts as asked
+  // for its generation, so it is not logged again on every reload); the
+  // others are asked for as usual.
+  std::map<std::string, std::int64_t> writable;
+  for (const auto& [id, generation] : generations) {
+    if (p_canStoreIdentifier(id, "the recovery request")) writable.insert_or_assign(id, generation);
+  }
+  if (writable.empty()) {
+    std::lock_guard lock(i_stateLock);
+    for (const auto& [id, generation] : generations) i_lastRequestedGenerations.insert_or_assign(id, generation);
+    return;
+  }
+  KRVFinderSyncLog().notice("Asking the app for fresh bookmarks for " + std::to_string(writable.size()) +
                             " working copies");
   // The file is complete before the notification goes out, so the
   // application finds every new entry when it reacts. A request that could
@@ -67,12 +102,14 @@ void KRVFinderSyncWorkingCopies::p_requestRecoveryForWorkingCopies(
   std::error_code ignored;
   std::filesystem::create_directories(directory->path(), ignored);
   std::string path = directory->appendingPathComponent(kRecoveryRequestFileName).path();
-  // Earlier requests stay; a file that is not a dictionary is replaced.
+  // Earlier requests stay (those XML can carry: the file may be binary); a
+  // file that is not a dictionary is replaced.
   plist::Dictionary request;
   if (auto existing = plist::readFile(path); existing && existing->asDictionary() != nullptr) {
-    request = *existing->asDictionary();
+    for (const auto& [id, generation] : *existing->asDictionary())
+      if (p_canStoreIdentifier(id, "the recovery request")) request.insert_or_assign(id, generation);
   }
-  for (const auto& [id, generation] : generations) request.insert_or_assign(id, generation);
+  for (const auto& [id, generation] : writable) request.insert_or_assign(id, generation);
   std::string error;
   if (plist::writeFileAtomically(path, plist::Value(std::move(request)), 0644, &error)) {
     std::lock_guard lock(i_stateLock);

@@ -179,7 +179,11 @@ void KRVFinderSyncWorkingCopies::reloadManifest() {
       auto url = p_resolveImplicitBookmark(*appBookmark);
       if (url && p_probeAccessAtURL(*url)) {
         root = url;
-        if (auto fresh = p_mintOwnScopedBookmarkForURL(*url)) {
+        // An identifier the defaults file cannot carry keeps no own bookmark;
+        // the application's bookmark serves it on each reload instead.
+        std::optional<plist::Data> fresh;
+        if (p_canStoreIdentifier(id, "the extension's own bookmarks")) fresh = p_mintOwnScopedBookmarkForURL(*url);
+        if (fresh) {
           scoped.insert_or_assign(id, std::move(*fresh));
           changed = true;
         }

@@ -93,6 +93,10 @@ class KRVFinderSyncWorkingCopies : public std::enable_shared_from_this<KRVFinder
   std::optional<plist::Data> p_mintOwnScopedBookmarkForURL(const foundation::FileURL& url);
   bool p_probeAccessAtURL(const foundation::FileURL& url);
   void p_requestRecoveryForWorkingCopies(const std::map<std::string, std::int64_t>& generations);
+  // Whether the extension's property-list files (its bookmarks, the recovery
+  // request) can carry the identifier; when not, logs that the working copy
+  // is left out of `what`, so that one identifier spoils no other entry.
+  bool p_canStoreIdentifier(const std::string& id, const std::string& what) const;
 
   // --- badges, on i_statusQueue (KRVFinderSyncWorkingCopies+Badges.cpp)
   // The innermost registered root that is the path or contains it.

@@ -7,7 +7,8 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
-#include <vector>
+#include <unordered_map>
+#include <unordered_set>
 
 namespace plist::detail {
 
@@ -36,6 +37,28 @@ void appendUTF8(std::string& out, std::uint32_t c) {
   }
 }
 
+// The size in UTF-8 of a one-byte (Latin-1) or UTF-16 string as read below.
+std::size_t utf8Size(const std::uint8_t* bytes, std::size_t length, bool utf16) {
+  std::size_t size = 0;
+  if (!utf16) {
+    for (std::size_t i = 0; i < length; ++i) size += bytes[i] < 0x80 ? 1 : 2;
+    return size;
+  }
+  for (std::size_t i = 0; i < length; ++i) {
+    const unsigned c = (bytes[2 * i] << 8) | bytes[2 * i + 1];
+    if (c >= 0xD800 && c < 0xDC00 && i + 1 < length) {
+      const unsigned low = (bytes[2 * i + 2] << 8) | bytes[2 * i + 3];
+      if (low >= 0xDC00 && low < 0xE000) {
+        size += 4;
+        ++i;
+        continue;
+      }
+    }
+    size += c < 0x80 ? 1 : c < 0x800 ? 2 : 3;  // a lone surrogate becomes U+FFFD, 3 bytes
+  }
+  return size;
+}
+
 class Reader {
  public:
   Reader(const std::uint8_t* bytes, std::size_t length) : b_(bytes), n_(length) {}
@@ -52,13 +75,12 @@ class Reader {
       return fail();
     table_ = static_cast<std::size_t>(table);
     count_ = static_cast<std::size_t>(count);
-    onPath_.assign(count_, false);
-    // The expanded size is known before anything is built.
-    measured_.assign(count_, Measure{});
+    // The expanded size is known before anything is built. The trailer's
+    // object count may be huge while few objects are reached: bookkeeping
+    // grows only with the objects reached.
     const Measure* whole = measure(top, 0);
     if (whole == nullptr) return fail();
-    if (whole->nodes > kMaxNodes || whole->bytes > kMaxBytes)
-      return fail("the property list expands beyond the size this reader accepts");
+    if (whole->nodes > kMaxNodes || whole->bytes > kMaxBytes) return fail(kTooLarge);
     std::optional<Value> root;
     if (!object(top, 0, &root) || !root) return fail();
     return root;
@@ -71,6 +93,8 @@ class Reader {
     if (error_.empty()) error_ = std::move(why);
     return std::nullopt;
   }
+
+  static constexpr const char* kTooLarge = "the property list expands beyond the size this reader accepts";
 
   std::uint64_t be(std::size_t at, unsigned size) const {
     std::uint64_t v = 0;
@@ -106,6 +130,11 @@ class Reader {
     std::size_t nodes = 0, bytes = 0;
   };
 
+  const Measure* tooLarge() {
+    fail(kTooLarge);
+    return nullptr;
+  }
+
   static std::size_t saturatingAdd(std::size_t a, std::size_t b) { return a > SIZE_MAX - b ? SIZE_MAX : a + b; }
 
   // The object's expanded node count, byte count and height, each shared
@@ -118,6 +147,9 @@ class Reader {
     if (ref >= count_) return nullptr;
     if (depth > kMaxDepth) return tooDeep();
     const auto index = static_cast<std::size_t>(ref);
+    // Each object reached is one value at least, so past the budget of
+    // values no more need be seen.
+    if (measured_.size() >= kMaxNodes && !measured_.contains(index)) return tooLarge();
     Measure& m = measured_[index];
     if (m.state == 1) return nullptr;
     if (m.state == 2) return depth + m.height > kMaxDepth ? tooDeep() : &m;
@@ -128,8 +160,9 @@ class Reader {
     std::size_t length = 0, start = 0;
     m.nodes = 1;
     if (kind == 0x4 || kind == 0x5 || kind == 0x6) {
-      if (!lengthAt(at, &length, &start)) return nullptr;
-      m.bytes = kind == 0x6 ? saturatingAdd(length, length) : length;
+      if (!lengthAt(at, &length, &start) || !fits(start, length, kind == 0x6 ? 2 : 1)) return nullptr;
+      // Strings count at their size in UTF-8, which is what is built.
+      m.bytes = kind == 0x4 ? length : utf8Size(b_ + start, length, kind == 0x6);
     } else if (kind == 0xA || kind == 0xC || kind == 0xD) {
       const unsigned per = kind == 0xD ? 2 : 1;
       if (!lengthAt(at, &length, &start) || !fits(start, length, refSize_ * per)) return nullptr;
@@ -140,6 +173,7 @@ class Reader {
         m.nodes = saturatingAdd(m.nodes, child->nodes);
         m.bytes = saturatingAdd(m.bytes, child->bytes);
         m.height = std::max(m.height, child->height + 1);
+        if (m.nodes > kMaxNodes) return tooLarge();
       }
     }
     m.state = 2;
@@ -148,7 +182,7 @@ class Reader {
 
   bool spend(std::size_t bytes) {
     if (++nodes_ > kMaxNodes || bytes > kMaxBytes - spent_) {
-      fail("the property list expands beyond the size this reader accepts");
+      fail(kTooLarge);
       return false;
     }
     spent_ += bytes;
@@ -166,7 +200,7 @@ class Reader {
     if (offset < kHeaderSize || offset >= table_) return false;
     const auto at = static_cast<std::size_t>(offset);
     const auto index = static_cast<std::size_t>(ref);
-    if (onPath_[index]) return false;  // a container holding itself
+    if (onPath_.contains(index)) return false;  // a container holding itself
     const std::uint8_t marker = b_[at];
     std::size_t length = 0, start = 0;
     switch (marker >> 4) {
@@ -215,14 +249,17 @@ class Reader {
         *out = Value(Data(b_ + start, b_ + start + length));
         return true;
       case 0x5: {
-        if (!lengthAt(at, &length, &start) || !fits(start, length, 1) || !spend(length)) return false;
+        if (!lengthAt(at, &length, &start) || !fits(start, length, 1) ||
+            !spend(utf8Size(b_ + start, length, false)))
+          return false;
         std::string s;
         for (std::size_t i = 0; i < length; ++i) appendUTF8(s, b_[start + i]);  // bytes above 0x7F as Latin-1
         *out = Value(std::move(s));
         return true;
       }
       case 0x6: {
-        if (!lengthAt(at, &length, &start) || !fits(start, length, 2) || !spend(length * 2)) return false;
+        if (!lengthAt(at, &length, &start) || !fits(start, length, 2) || !spend(utf8Size(b_ + start, length, true)))
+          return false;
         std::string s;
         for (std::size_t i = 0; i < length; ++i) {
           std::uint32_t c = static_cast<std::uint32_t>(be(start + 2 * i, 2));
@@ -255,7 +292,7 @@ class Reader {
     std::size_t length = 0, start = 0;
     if (!lengthAt(at, &length, &start) || !fits(start, length, refSize_ * (isDictionary ? 2u : 1u)) || !spend(0))
       return false;
-    onPath_[index] = true;
+    onPath_.insert(index);
     Array items;
     Dictionary dict;
     bool ok = true;
@@ -272,7 +309,7 @@ class Reader {
       ok = object(be(start + i * refSize_, refSize_), depth + 1, &key) && key && key->asString() != nullptr;
       if (ok) dict.insert_or_assign(*key->asString(), std::move(*item));
     }
-    onPath_[index] = false;
+    onPath_.erase(index);
     if (!ok) return false;
     *out = isDictionary ? Value(std::move(dict)) : Value(std::move(items));
     return true;
@@ -283,8 +320,8 @@ class Reader {
   unsigned offsetSize_ = 0, refSize_ = 0;
   std::size_t table_ = 0, count_ = 0;
   std::size_t nodes_ = 0, spent_ = 0;
-  std::vector<bool> onPath_;
-  std::vector<Measure> measured_;
+  std::unordered_set<std::size_t> onPath_;
+  std::unordered_map<std::size_t, Measure> measured_;
   std::string error_;
 };
 

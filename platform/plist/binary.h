@@ -17,9 +17,10 @@
 namespace plist::detail {
 
 inline constexpr int kMaxDepth = 256;
-#ifdef FUZZING_BUILD_MODE_UNSAFE_FOR_PRODUCTION
+#if defined(FUZZING_BUILD_MODE_UNSAFE_FOR_PRODUCTION) && !defined(KRV_PLIST_FULL_BUDGET)
 // Fuzz builds spend a smaller budget, so that inputs which expand up to it
 // stay cheap to run under the sanitizers; the checks are the same code.
+// KRV_PLIST_FULL_BUDGET builds a reader with the full budget for one target.
 inline constexpr std::size_t kMaxNodes = 4'096;
 inline constexpr std::size_t kMaxBytes = 1u << 20;
 #else

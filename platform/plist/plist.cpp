@@ -11,9 +11,9 @@
 #include <algorithm>
 #include <memory>
 #include <random>
-#include <string_view>
 
 #include "binary.h"
+#include "xml.h"
 
 namespace plist {
 
@@ -32,7 +32,7 @@ using Node = std::unique_ptr<void, NodeDeleter>;
 bool isIgnorable(plist_t node) { return plist_get_node_type(node) == PLIST_UID; }
 
 std::optional<Value> fromNode(plist_t node, int depth) {
-  // The XML pre-scan keeps libplist itself within this depth.
+  // measureXML() keeps libplist's trees within this depth.
   if (node == nullptr || depth > detail::kMaxDepth) return std::nullopt;
   switch (plist_get_node_type(node)) {
     case PLIST_BOOLEAN: {
@@ -146,60 +146,6 @@ void setError(std::string* error, std::string text) {
 // Files larger than this are refused unread.
 constexpr std::size_t kMaxFileSize = detail::kMaxBytes;
 
-// The deepest element nesting of an XML document, counted the way an XML
-// reader nests (comments, processing instructions, CDATA and the doctype
-// hold no elements), so depth is known before libplist recurses into it.
-// Stops counting once past limit.
-int xmlDepth(std::string_view text, int limit) {
-  int depth = 0, deepest = 0;
-  std::size_t i = 0;
-  auto skipPast = [&](std::string_view end, std::size_t from) {
-    std::size_t found = text.find(end, from);
-    i = found == std::string_view::npos ? text.size() : found + end.size();
-  };
-  while (i < text.size() && deepest <= limit) {
-    if (text[i] != '<') {
-      ++i;
-      continue;
-    }
-    std::string_view rest = text.substr(i);
-    if (rest.starts_with("<!--")) {
-      skipPast("-->", i + 4);
-    } else if (rest.starts_with("<![CDATA[")) {
-      skipPast("]]>", i + 9);
-    } else if (rest.starts_with("<?")) {
-      skipPast("?>", i + 2);
-    } else if (rest.starts_with("<!")) {
-      // A doctype may hold an internal subset in brackets.
-      int brackets = 0;
-      for (++i; i < text.size(); ++i) {
-        if (text[i] == '[') ++brackets;
-        if (text[i] == ']') --brackets;
-        if (text[i] == '>' && brackets <= 0) break;
-      }
-      ++i;
-    } else if (rest.starts_with("</")) {
-      --depth;
-      skipPast(">", i + 2);
-    } else {
-      // A start tag; '>' inside a quoted attribute value does not end it.
-      char quote = 0;
-      for (++i; i < text.size(); ++i) {
-        if (quote != 0) {
-          if (text[i] == quote) quote = 0;
-        } else if (text[i] == '"' || text[i] == '\'') {
-          quote = text[i];
-        } else if (text[i] == '>') {
-          break;
-        }
-      }
-      if (i >= text.size() || text[i - 1] != '/') deepest = std::max(deepest, ++depth);
-      ++i;
-    }
-  }
-  return deepest;
-}
-
 // Whether XML 1.0 can carry the text, and so whether an XML reader gives it
 // back: valid UTF-8 without control characters other than tab, line feed and
 // carriage return, and without U+FFFE or U+FFFF.
@@ -246,6 +192,8 @@ bool isWritable(const Value& value, std::string* error) {
 
 }  // namespace
 
+bool canCarry(const std::string& text) { return isXMLText(text); }
+
 const Value* lookup(const Dictionary* dict, const std::string& key) {
   if (dict == nullptr) return nullptr;
   auto it = dict->find(key);
@@ -265,19 +213,7 @@ std::optional<Value> parse(const Data& bytes, std::string* error) {
     setError(error, "the data is not a property list");
     return std::nullopt;
   }
-  std::string text(raw, length);
-  // <plist> and a leaf element wrap the value's own nesting.
-  if (xmlDepth(text, detail::kMaxDepth + 2) > detail::kMaxDepth + 2) {
-    setError(error, "the property list is nested too deeply");
-    return std::nullopt;
-  }
-  plist_t root = nullptr;
-  plist_from_xml(text.c_str(), length, &root);
-  Node owned(root);
-  std::optional<Value> value;
-  if (root != nullptr && !isIgnorable(root)) value = fromNode(root, 0);
-  if (!value) setError(error, "the data is not a property list");
-  return value;
+  return detail::parseXML(std::string(raw, length), error);
 }
 
 std::optional<Value> readFile(const std::string& path, std::string* error) {
@@ -390,5 +326,60 @@ bool writeFileAtomically(const std::string& path, const Value& value, mode_t mod
   if (!ok) setError(error, "cannot write " + path + ": " + why.substr(why.find(": ") + 2));
   return ok;
 }
+
+namespace detail {
+
+namespace {
+
+// The shape of a libplist tree, for tests to hold against measureXML().
+void addShape(plist_t node, int level, Shape* shape) {
+  shape->depth = std::max(shape->depth, level);
+  ++shape->values;
+  if (plist_get_node_type(node) == PLIST_ARRAY) {
+    for (uint32_t i = 0, n = plist_array_get_size(node); i < n; ++i)
+      addShape(plist_array_get_item(node, i), level + 1, shape);
+  } else if (plist_get_node_type(node) == PLIST_DICT) {
+    plist_dict_iter it = nullptr;
+    plist_dict_new_iter(node, &it);
+    for (;;) {
+      char* key = nullptr;
+      plist_t item = nullptr;
+      plist_dict_next_item(node, it, &key, &item);
+      if (key == nullptr) break;
+      std::free(key);
+      ++shape->values;
+      ++shape->entries;
+      addShape(item, level + 1, shape);
+    }
+    std::free(it);
+  }
+}
+
+}  // namespace
+
+std::optional<Value> parseXML(const std::string& text, std::string* error, Shape* built) {
+  const Shape shape = measureXML(text, kMaxDepth, kMaxNodes);
+  if (shape.depth > kMaxDepth) {
+    setError(error, "the property list is nested too deeply");
+    return std::nullopt;
+  }
+  if (shape.values > kMaxNodes) {
+    setError(error, "the property list expands beyond the size this reader accepts");
+    return std::nullopt;
+  }
+  plist_t root = nullptr;
+  plist_from_xml(text.c_str(), static_cast<uint32_t>(text.size()), &root);
+  Node owned(root);
+  if (root != nullptr && built != nullptr) {
+    *built = Shape{};
+    addShape(root, 0, built);
+  }
+  std::optional<Value> value;
+  if (root != nullptr && !isIgnorable(root)) value = fromNode(root, 0);
+  if (!value) setError(error, "the data is not a property list");
+  return value;
+}
+
+}  // namespace detail
 
 }  // namespace plist

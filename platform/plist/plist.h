@@ -3,8 +3,10 @@
 // Contract:
 // - parse() accepts XML and binary property lists; anything else gives
 //   nothing and an error text. Outside input is bounded before any library
-//   recurses into it: at most 64 MB, 256 levels of nesting, 200,000 values
-//   once shared references are expanded. UID values are left out of the
+//   recurses into it or memory is spent on it, XML and binary alike: at
+//   most 64 MB, 256 levels of nesting below the root, 200,000 values (keys
+//   included) once shared references are expanded, and 64 MB of strings and
+//   data, strings counted in UTF-8. UID values are left out of the
 //   arrays and dictionaries holding them; a UID root is no document.
 // - readFile() reads regular files only, without blocking on a pipe or
 //   device; any failure to open or read gives nothing and an error text.
@@ -72,6 +74,10 @@ const Value* lookup(const Dictionary* dict, const std::string& key);
 
 std::optional<Value> parse(const Data& bytes, std::string* error = nullptr);
 std::optional<Value> readFile(const std::string& path, std::string* error = nullptr);
+
+// Whether a string or key in XML can carry text (see the contract above), so
+// a caller can leave out what would make a whole document unwritable.
+bool canCarry(const std::string& text);
 
 std::optional<std::string> toXML(const Value& value, std::string* error = nullptr);
 

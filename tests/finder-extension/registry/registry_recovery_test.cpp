@@ -143,4 +143,42 @@ TEST_F(RegistryTest, ARequestNotWrittenIsAskedAgain) {
   EXPECT_EQ(posted.settle(), 2);
 }
 
+// A binary manifest may name a working copy with a control character, which
+// no XML file carries: that entry alone is left out of the extension's
+// bookmarks and of the recovery request, and every other one is stored.
+TEST_F(RegistryTest, AnIdentifierXMLCannotCarrySpoilsNoOtherEntry) {
+  NeedBookmarks posted;
+  std::string usable = folder("usable"), gone = folder("wc-gone");
+  plist::Data goneBookmark = appBookmark(gone);
+  std::filesystem::remove(gone);
+  // Written as XML with character references, which plistutil turns into
+  // the control characters themselves in the binary manifest.
+  std::string xml = plist::toXML(plist::Value(plist::Dictionary{
+                                     {"generation", 3},
+                                     {"entries", plist::Array{entry("A", appBookmark(usable)),
+                                                              entry("A-BAD", appBookmark(usable)),
+                                                              entry("Y", goneBookmark), entry("Y-BAD", goneBookmark)}}}))
+                        .value();
+  for (auto [name, id] : {std::pair{"A-BAD", "A&#1;"}, std::pair{"Y-BAD", "Y&#2;"}}) xml.replace(xml.find(name), 5, id);
+  testsupport::makeDirs(groupDir());
+  testsupport::writeFile(base() + "/manifest.xml", xml);
+  testsupport::runOK({"plistutil", "-i", base() + "/manifest.xml", "-o", groupDir() + "/Manifest.plist", "-f", "bin"});
+  RootChanges changes;
+  auto registry = makeRegistry(changes);
+  registry->reloadManifest();
+
+  EXPECT_EQ(registry->resolvedRootURLs(), urls({usable}));
+  auto own = storedOwnBookmarks();
+  EXPECT_EQ(own.size(), 1u);
+  EXPECT_TRUE(own.contains("A"));
+  EXPECT_EQ(recoveryRequest(), (plist::Dictionary{{"Y", 3}}));
+  EXPECT_EQ(posted.settle(), 1);
+  const std::string cannot = ": its identifier holds a character a property list in XML cannot carry";
+  EXPECT_TRUE(logged("Left working copy A\\x01 out of the extension's own bookmarks" + cannot)) << logText();
+  EXPECT_TRUE(logged("Left working copy Y\\x02 out of the recovery request" + cannot)) << logText();
+  // The entry left out is not asked for again in the same generation.
+  registry->reloadManifest();
+  EXPECT_EQ(posted.settle(), 1);
+}
+
 }  // namespace

@@ -1,6 +1,7 @@
 #include "platform/plist/plist.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <filesystem>
@@ -143,6 +144,56 @@ TEST(Plist, HostileBinaryDocumentsGiveNothingOrTheDocument) {
   EXPECT_FALSE(parse(binary({"\x80\x05"}), &error));
 }
 
+// Strings count at their size in UTF-8: a one-byte string of accented
+// letters doubles, UTF-16 in U+0800..U+FFFF grows by half. Shared
+// references repeat one 1 MB string until the expansion passes 64 MB only
+// when counted in UTF-8.
+TEST(Plist, TheByteBudgetCountsStringsInUTF8) {
+  auto repeated = [](const std::string& string, int times) {
+    std::string refs = "\xAF\x10" + std::string(1, char(times));
+    for (int i = 0; i < times; ++i) refs += ref(1);
+    return binary({refs, string});
+  };
+  auto sized = [](char marker, std::size_t count) {
+    return std::string(1, marker) + "\x12" + ref(static_cast<std::uint32_t>(count));
+  };
+  std::string latin1 = sized('\x5F', 1 << 20) + std::string(1 << 20, '\xE9');  // 2 MB in UTF-8
+  std::string utf16 = sized('\x6F', 1 << 19);                                   // 1.5 MB in UTF-8
+  for (int i = 0; i < (1 << 19); ++i) utf16 += std::string("\x08\0", 2);
+  std::string error;
+  for (const auto& bytes : {repeated(latin1, 40), repeated(utf16, 50)}) {
+    EXPECT_FALSE(parse(bytes, &error));
+    EXPECT_NE(error.find("expands"), std::string::npos) << error;
+  }
+  auto fits = parse(repeated(latin1, 30), &error);  // 60 MB
+  ASSERT_TRUE(fits) << error;
+  EXPECT_EQ(fits->asArray()->at(29).asString()->size(), 2u << 20);
+}
+
+// The trailer may claim tens of millions of objects while one is reached:
+// the reader's memory follows what it reaches, not the claim. (Peak memory
+// before the fix: about 2 GB for this document.)
+TEST(Plist, BinaryBookkeepingFollowsWhatIsReached) {
+  constexpr std::size_t kObjects = 60'000'000;
+  Data bytes = {'b', 'p', 'l', 'i', 's', 't', '0', '0', 0x08};  // one false, at offset 8
+  bytes.resize(bytes.size() + kObjects, 8);                        // every 1-byte offset points at it
+  const std::uint8_t trailer[32] = {0, 0, 0, 0, 0, 0, 1, 1,  // offset and reference sizes
+                                    0, 0, 0, 0, std::uint8_t(kObjects >> 24), std::uint8_t(kObjects >> 16),
+                                    std::uint8_t(kObjects >> 8), std::uint8_t(kObjects),
+                                    0, 0, 0, 0, 0, 0, 0, 0,  // the top object
+                                    0, 0, 0, 0, 0, 0, 0, 9};  // the offset table
+  bytes.insert(bytes.end(), trailer, trailer + 32);
+  struct rusage before {};
+  getrusage(RUSAGE_SELF, &before);
+  std::string error;
+  auto value = parse(bytes, &error);
+  struct rusage after {};
+  getrusage(RUSAGE_SELF, &after);
+  ASSERT_TRUE(value) << error;
+  EXPECT_EQ(*value, Value(false));
+  EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 256 * 1024) << "kB more at the peak";
+}
+
 TEST(Plist, DeepXMLIsRefusedBeforeLibplistRecurses) {
   std::string open, close;
   for (int i = 0; i < 150000; ++i) open += "<array>", close += "</array>";
@@ -156,6 +207,49 @@ TEST(Plist, DeepXMLIsRefusedBeforeLibplistRecurses) {
   auto value = parse(Data(fine.begin(), fine.end()), &error);
   ASSERT_TRUE(value) << error;
   EXPECT_EQ(*value, Value(Array{Array{"<array>"}}));
+}
+
+// Where a tag ends is decided as libplist decides it: only '"' quotes, in
+// start and end tags alike. Either document once built 300,000 levels, and
+// freeing them overflowed the stack.
+TEST(Plist, XMLNestingIsMeasuredWhereLibplistEndsItsTags) {
+  std::string opens;
+  for (int i = 0; i < 300000; ++i) opens += "<array>";
+  std::string closes;
+  for (int i = 0; i < 300000; ++i) closes += "</array>";
+  std::string error;
+  for (const std::string& xml : {"<plist version=\"1.0\"><array q='>" + opens,
+                                 "<plist><array><array></array q=\"" + closes + "\">" + opens}) {
+    EXPECT_FALSE(parse(Data(xml.begin(), xml.end()), &error));
+    EXPECT_NE(error.find("nested too deeply"), std::string::npos) << error;
+  }
+  // The bound is exact: 256 levels below the root read, 257 do not.
+  auto nested = [](int levels) {
+    std::string open, close;
+    for (int i = 0; i <= levels; ++i) open += "<array q=\">\">", close += "</array x=\">\">";
+    std::string xml = "<plist>" + open + close + "</plist>";
+    return parse(Data(xml.begin(), xml.end()));
+  };
+  EXPECT_TRUE(nested(256));
+  EXPECT_FALSE(nested(257));
+}
+
+// XML spends the same budget of values as binary: 200,000, the root and
+// dictionary keys included.
+TEST(Plist, XMLIsRefusedPastTheValueBudget) {
+  auto document = [](int trues, const std::string& entry) {
+    std::string xml = "<plist><dict>";
+    for (int i = 0; i < trues; ++i) xml += entry;
+    xml += "</dict></plist>";
+    return Data(xml.begin(), xml.end());
+  };
+  std::string error;
+  // 1 + 2 × 99,999 values read, though the repeated key leaves one entry.
+  auto full = parse(document(99999, "<key>k</key><true/>"), &error);
+  ASSERT_TRUE(full) << error;
+  EXPECT_EQ(*full, Value(Dictionary{{"k", true}}));
+  EXPECT_FALSE(parse(document(100000, "<key>k</key><true/>"), &error));
+  EXPECT_NE(error.find("expands"), std::string::npos) << error;
 }
 
 TEST(Plist, ReadsOnlyRegularFilesAndNeverThrowsOrBlocks) {
