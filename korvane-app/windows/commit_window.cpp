@@ -264,6 +264,7 @@ void showCommit(const std::vector<std::string>& paths, const std::string& activa
   gtk_widget_set_vexpand(panes, TRUE);
   state->message = labelled(gtk_text_view_new(), "Message");
   gtk_text_view_set_wrap_mode(GTK_TEXT_VIEW(state->message), GTK_WRAP_WORD_CHAR);
+  gtk_text_view_set_left_margin(GTK_TEXT_VIEW(state->message), 6);
   GtkWidget* messageBox = scrolledList(state->message);
   gtk_widget_set_vexpand(messageBox, FALSE);
   gtk_widget_set_size_request(messageBox, -1, 90);

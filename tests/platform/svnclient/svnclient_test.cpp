@@ -292,6 +292,8 @@ TEST_F(SvnClient, CommitCommitsExactlyTheCheckedItems) {
   for (const auto& item : *items) EXPECT_EQ(item.checked, item.letter != '?') << item.path;
   ASSERT_TRUE(itemAt(*items, wc + "/sub/c.txt"));
   EXPECT_EQ(itemAt(*items, wc + "/sub/c.txt")->letter, '!');
+  ASSERT_TRUE(itemAt(*items, wc + "/sub"));
+  EXPECT_EQ(itemAt(*items, wc + "/sub")->status, "properties modified");
 
   std::vector<svnclient::CommitItem> checked;
   for (const std::string name : {"/a.txt", "/sub/new.txt", "/sub/c.txt", "/fresh"}) {
