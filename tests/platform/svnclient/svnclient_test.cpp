@@ -388,3 +388,25 @@ TEST_F(SvnClient, DiffShowsTheChangeAgainstBase) {
   ASSERT_TRUE(missing) << error;
   EXPECT_NE(missing->find("\n-b\n"), std::string::npos) << *missing;
 }
+
+// An added folder's unchecked item stays out; a deleted folder goes whole.
+TEST_F(SvnClient, CommitOfFoldersTakesOnlyWhatIsChecked) {
+  testsupport::makeDirs(wc + "/added");
+  testsupport::writeFile(wc + "/added/keep.txt", "keep\n");
+  testsupport::writeFile(wc + "/added/skip.txt", "skip\n");
+  svn({"add", "-q", wc + "/added"});
+  svn({"delete", "-q", wc + "/sub"});
+  std::string error;
+  const auto items = svnclient::commitCandidates({wc}, {}, session, &error);
+  ASSERT_TRUE(items) << error;
+  std::vector<svnclient::CommitItem> checked;
+  for (const std::string name : {"/added", "/added/keep.txt", "/sub"}) {
+    ASSERT_TRUE(itemAt(*items, wc + name)) << name;
+    checked.push_back(*itemAt(*items, wc + name));
+  }
+  const auto outcome = svnclient::commitItems(checked, "folders", false, session);
+  ASSERT_TRUE(outcome.ok) << outcome.error;
+  const std::string log = svn({"log", "-v", "-r", std::to_string(outcome.revision), "file://" + dir / "repo"});
+  EXPECT_EQ(changedPaths(log), (std::set<std::string>{"A /added", "A /added/keep.txt", "D /sub"})) << log;
+  EXPECT_EQ(svn({"status", wc}), "A       " + wc + "/added/skip.txt\n");
+}
