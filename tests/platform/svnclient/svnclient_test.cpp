@@ -410,3 +410,18 @@ TEST_F(SvnClient, CommitOfFoldersTakesOnlyWhatIsChecked) {
   EXPECT_EQ(changedPaths(log), (std::set<std::string>{"A /added", "A /added/keep.txt", "D /sub"})) << log;
   EXPECT_EQ(svn({"status", wc}), "A       " + wc + "/added/skip.txt\n");
 }
+
+TEST_F(SvnClient, KeepLocksKeepsTheLockAcrossTheCommit) {
+  svn({"lock", "-q", wc + "/a.txt", wc + "/b.txt"});
+  testsupport::writeFile(wc + "/a.txt", "locked, changed\n");
+  testsupport::writeFile(wc + "/b.txt", "locked, changed\n");
+  std::string error;
+  auto a = svnclient::commitCandidates({wc + "/a.txt"}, {}, session, &error);
+  auto b = svnclient::commitCandidates({wc + "/b.txt"}, {}, session, &error);
+  ASSERT_TRUE(a && b) << error;
+  ASSERT_TRUE(svnclient::commitItems(*a, "kept", true, session).ok);
+  ASSERT_TRUE(svnclient::commitItems(*b, "released", false, session).ok);
+  const std::string locks = testsupport::runOK({"svnadmin", "lslocks", dir / "repo"});
+  EXPECT_NE(locks.find("Path: /a.txt"), std::string::npos) << locks;
+  EXPECT_EQ(locks.find("Path: /b.txt"), std::string::npos) << locks;
+}
