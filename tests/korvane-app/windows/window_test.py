@@ -21,7 +21,8 @@ Each command is handed over as the extension does: a command file and
   Commit stays insensitive while the message is blank; selecting an item
   shows its diff; the new revision holds exactly the checked items with the
   message typed; an out-of-date commit keeps the message and the checks and
-  offers Update; a conflicted item cannot be checked;
+  offers Update, and its message is the first to pick next time; a
+  conflicted item cannot be checked;
 - svn+ssh through a loopback sshd (as root) uses the password stored with
   store-password, without a prompt.
 Every wait is a bounded poll.
@@ -665,8 +666,19 @@ def commit_dialog():
     if has_state(conflicted, pyatspi.STATE_SENSITIVE) or has_state(conflicted, pyatspi.STATE_CHECKED) or \
             "conflict" not in conflicted.name:
         raise Failure(f"the conflicted item: {conflicted.name!r}, {conflicted.getState().getStates()}")
-    press(dialog, "Cancel")
     log("Update from the dialog; a conflicted item is listed, cannot be checked, and says why")
+
+    # The failed commit's message is the first of the recent ones.
+    click(next(node for node in descendants(dialog) if role(node) == pyatspi.ROLE_COMBO_BOX))
+    application = dialog.getApplication()
+    wait_for("the recent messages to show", lambda: any(
+        role(node) == pyatspi.ROLE_LABEL and node.name == "stale change"
+        for i in range(application.childCount) for node in descendants(application.getChildAtIndex(i), True)))
+    run("xdotool", "key", "Down", "Return")
+    message = text_view(dialog, "Message")
+    wait_for("the picked message in the text", lambda: text_of(message) == "stale change")
+    press(dialog, "Cancel")
+    log("the recent messages offer the failed commit's message, and picking it fills the text")
     app.wait(timeout=BOUND)
 
 
