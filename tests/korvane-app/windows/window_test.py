@@ -12,7 +12,8 @@ Each command is handed over as the extension does: a command file and
   nothing; confirming reverts exactly those, and unversioned files stay;
 - a second launch hands its command to the running instance;
 - a working copy locked by another svn gives a clear message;
-- Show in Korvane shows the working copy with the chosen item selected, and
+- Show in Korvane shows the working copy with the chosen item selected,
+  Revert… and Commit… there act on the selection, and
   Stop Showing Status unregisters it; a failed Add names the item; Ignore
   works without a window;
 - a wrong password ends in a clear message; the right one, remembered, is
@@ -356,6 +357,15 @@ def reveal_add_and_ignore():
         raise Failure(f"Revert… from the selection listed {list_items(confirm, 'Items to revert')}")
     press(confirm, "Cancel")
     log("Revert… in the working-copy window acts on the selection")
+    press(shown, "Commit…")
+    dialog = window("Commit")
+    item_box(dialog, f"{wc}/a.txt")
+    listed = [box.name for box in check_boxes(dialog, "Items to commit")]
+    if len(listed) != 1:
+        raise Failure(f"Commit… from the selection listed {listed}")
+    press(dialog, "Cancel")
+    gone("Commit")
+    log("Commit… in the working-copy window opens the commit dialog on the selection")
 
     # Add: a failure names the item and svn's reason; Ignore: nothing shown.
     send("add", [os.path.join(SCRATCH, "outside.txt")])
