@@ -41,9 +41,9 @@ int onCommandLine(GApplication*, GApplicationCommandLine* line, gpointer) {
     showRevert(paths, token);
   } else if (action == "add" || action == "ignore") {
     runQuietly(action, paths, token);
-  } else if (action == "reveal" || action == "commit") {
-    // Until the commit dialog exists, commit shows the items in the
-    // working-copy window.
+  } else if (action == "commit") {
+    showCommit(paths, token);
+  } else if (action == "reveal") {
     showWorkingCopy(paths, token);
   } else {
     return 2;

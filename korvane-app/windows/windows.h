@@ -39,6 +39,7 @@ void showMessage(const std::string& title, const std::string& text, const std::s
 
 void showUpdate(const std::vector<std::string>& paths, const std::string& activationToken);
 void showRevert(const std::vector<std::string>& paths, const std::string& activationToken);
+void showCommit(const std::vector<std::string>& paths, const std::string& activationToken);
 // Add and Ignore show nothing when they work.
 void runQuietly(const std::string& action, const std::vector<std::string>& paths, const std::string& activationToken);
 void showWorkingCopy(const std::vector<std::string>& selected, const std::string& activationToken);

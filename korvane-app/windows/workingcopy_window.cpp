@@ -142,12 +142,7 @@ void showWorkingCopy(const std::vector<std::string>& selected, const std::string
       {"Refresh", refresh},
       {"Update", [](const Held& s) { showUpdate(selection(s), ""); }},
       {"Revert…", [](const Held& s) { showRevert(selection(s), ""); }},
-      // Until the commit dialog exists, Commit… shows the selection afresh.
-      {"Commit…",
-       [](const Held& s) {
-         s->chosen = selection(s);
-         refresh(s);
-       }},
+      {"Commit…", [](const Held& s) { showCommit(selection(s), ""); }},
       {"Close", [](const Held& s) { gtk_window_destroy(GTK_WINDOW(s->window)); }},
   };
   for (const auto& action : actions) {

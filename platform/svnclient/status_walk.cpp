@@ -20,7 +20,10 @@ bool describeStatus(const svn_client_status_t& status, bool withUnversioned, cha
     return true;
   }
   switch (status.node_status) {
-    case svn_wc_status_modified: *letter = 'M'; *words = "modified"; return true;
+    case svn_wc_status_modified:
+      *letter = 'M';
+      *words = status.text_status == svn_wc_status_modified ? "modified" : "properties modified";
+      return true;
     case svn_wc_status_added: *letter = 'A'; *words = "added"; return true;
     case svn_wc_status_deleted: *letter = 'D'; *words = "deleted"; return true;
     case svn_wc_status_replaced: *letter = 'R'; *words = "replaced"; return true;

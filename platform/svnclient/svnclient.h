@@ -125,6 +125,35 @@ Outcome revert(const std::vector<std::string>& paths, const std::vector<Change>&
 
 Outcome commit(const std::vector<std::string>& paths, const std::string& message, const Session& session);
 
+// An item the commit dialog lists: every local change below the chosen
+// paths, missing and unversioned items included, externals left out.
+struct CommitItem : Change {
+  bool checkable = true;  // false for conflicted items
+  bool checked = true;    // as first shown: unversioned items start unchecked
+  std::string reason;     // why it cannot be checked
+};
+
+std::optional<std::vector<CommitItem>> commitCandidates(const std::vector<std::string>& paths, const BadgeRule& badge,
+                                                        const Session& session, std::string* error);
+
+struct CommitOutcome : Outcome {
+  long revision = -1;      // the new revision, -1 when none was made
+  bool outOfDate = false;  // the repository holds newer changes: update first
+};
+
+// Commits exactly `checked` (as commitCandidates gave them) with `message`:
+// unversioned items are added first (a folder with its contents), missing
+// ones scheduled for deletion; nothing else below them is committed.
+CommitOutcome commitItems(const std::vector<CommitItem>& checked, const std::string& message, bool keepLocks,
+                          const Session& session);
+
+// "Committed revision N".
+std::string commitSummary(const CommitOutcome& outcome);
+
+// The item's change against BASE as a unified diff; for an unversioned
+// file, all its lines as additions.
+std::optional<std::string> diffAgainstBase(const std::string& path, const Session& session, std::string* error);
+
 // A working copy as its window shows it.
 struct Listing {
   std::string root;

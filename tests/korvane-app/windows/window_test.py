@@ -12,11 +12,18 @@ Each command is handed over as the extension does: a command file and
   nothing; confirming reverts exactly those, and unversioned files stay;
 - a second launch hands its command to the running instance;
 - a working copy locked by another svn gives a clear message;
-- Show in Korvane shows the working copy with the chosen item selected, and
+- Show in Korvane shows the working copy with the chosen item selected,
+  Revert… and Commit… there act on the selection, and
   Stop Showing Status unregisters it; a failed Add names the item; Ignore
   works without a window;
 - a wrong password ends in a clear message; the right one, remembered, is
   kept in the keyring and not asked again;
+- Commit… lists every change with a check box, unversioned ones unchecked;
+  Commit stays insensitive while the message is blank; selecting an item
+  shows its diff; the new revision holds exactly the checked items with the
+  message typed; an out-of-date commit keeps the message and the checks and
+  offers Update, and its message is the first to pick next time; a
+  conflicted item cannot be checked;
 - svn+ssh through a loopback sshd (as root) uses the password stored with
   store-password, without a prompt.
 Every wait is a bounded poll.
@@ -29,6 +36,7 @@ import socket
 import subprocess
 import time
 import uuid
+import xml.etree.ElementTree as ElementTree
 
 import pyatspi
 
@@ -149,7 +157,7 @@ def label_containing(window, text):
                     lambda: next((label for label in labels(window) if text in label), None))
 
 
-def screenshot(name):
+def screenshot(name, size="640x400"):
     """Saves the screen once two captures in a row are equal."""
     if not SHOTS:
         return
@@ -157,8 +165,8 @@ def screenshot(name):
     previous = None
     deadline = time.monotonic() + BOUND
     while time.monotonic() < deadline:
-        # The windows open at the top left of the screen, 640x400.
-        run("import", "-window", "root", "-crop", "640x400+0+0", "+repage", path)
+        # The windows open at the top left of the screen, most 640x400.
+        run("import", "-window", "root", "-crop", f"{size}+0+0", "+repage", path)
         with open(path, "rb") as f:
             current = f.read()
         if current == previous:
@@ -349,6 +357,15 @@ def reveal_add_and_ignore():
         raise Failure(f"Revert… from the selection listed {list_items(confirm, 'Items to revert')}")
     press(confirm, "Cancel")
     log("Revert… in the working-copy window acts on the selection")
+    press(shown, "Commit…")
+    dialog = window("Commit")
+    item_box(dialog, f"{wc}/a.txt")
+    listed = [box.name for box in check_boxes(dialog, "Items to commit")]
+    if len(listed) != 1:
+        raise Failure(f"Commit… from the selection listed {listed}")
+    press(dialog, "Cancel")
+    gone("Commit")
+    log("Commit… in the working-copy window opens the commit dialog on the selection")
 
     # Add: a failure names the item and svn's reason; Ignore: nothing shown.
     send("add", [os.path.join(SCRATCH, "outside.txt")])
@@ -520,8 +537,163 @@ def passwords():
         server.wait()
 
 
+# --- Commit -------------------------------------------------------------------
+
+def check_boxes(window, list_name):
+    for node in descendants(window):
+        if role(node) == pyatspi.ROLE_LIST and node.name == list_name:
+            return [box for box in descendants(node, into_lists=True) if role(box) == pyatspi.ROLE_CHECK_BOX]
+    return []
+
+
+def item_box(window, path):
+    """The check box of the item at path in the commit dialog."""
+    def find():
+        for box in check_boxes(window, "Items to commit"):
+            if box.name.split("    ")[-1].split("  (")[0] == path:
+                return box
+        return None
+    return wait_for(f"{path} in the commit list", find)
+
+
+def has_state(node, state):
+    return node.getState().contains(state)
+
+
+def click(node):
+    box = node.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
+    run("xdotool", "mousemove", str(box.x + 10), str(box.y + box.height // 2), "click", "1")
+
+
+def toggle(box, checked):
+    click(box)
+    wait_for(f"{box.name!r} to be {'checked' if checked else 'unchecked'}",
+             lambda: has_state(box, pyatspi.STATE_CHECKED) == checked)
+
+
+def text_view(window, name):
+    return wait_for(f"the text {name!r}", lambda: next(
+        (node for node in descendants(window) if role(node) == pyatspi.ROLE_TEXT and node.name == name), None))
+
+
+def text_of(node):
+    return node.queryText().getText(0, -1)
+
+
+def gone(title):
+    wait_for(f"{title!r} to close", lambda: not windows(title))
+
+
+def commit_dialog():
+    repo, wc = repository("commit", {"a.txt": "a\n", "b.txt": "b\n", "gone.txt": "gone\n", "sub/c.txt": "c\n"})
+    behind = copy(wc, "commit-behind")
+    write(os.path.join(wc, "a.txt"), "a\nmine\n")
+    write(os.path.join(wc, "sub/new.txt"), "new\n")
+    run("svn", "add", "-q", os.path.join(wc, "sub/new.txt"))
+    run("svn", "propset", "-q", "colour", "red", os.path.join(wc, "b.txt"))
+    os.remove(os.path.join(wc, "gone.txt"))
+    write(os.path.join(wc, "loose.txt"), "loose\n")
+    write(os.path.join(wc, "sub/c.txt"), "c, changed\n")
+
+    app = send("commit", [wc])
+    dialog = window("Commit")
+    boxes = {name: item_box(dialog, f"{wc}/{name}")
+             for name in ("a.txt", "b.txt", "gone.txt", "loose.txt", "sub/c.txt", "sub/new.txt")}
+    if len(check_boxes(dialog, "Items to commit")) != 6:
+        raise Failure(f"the dialog listed {[box.name for box in check_boxes(dialog, 'Items to commit')]}")
+    for name, box in boxes.items():
+        if has_state(box, pyatspi.STATE_CHECKED) != (name != "loose.txt"):
+            raise Failure(f"{name} starts {'checked' if name == 'loose.txt' else 'unchecked'}")
+    commit = button(dialog, "Commit")
+    if has_state(commit, pyatspi.STATE_SENSITIVE):
+        raise Failure("Commit is sensitive with a blank message")
+
+    # Selecting a modified item shows its diff, coloured lines and all.
+    items = next(node for node in descendants(dialog) if role(node) == pyatspi.ROLE_LIST
+                 and node.name == "Items to commit")
+    rows = [items.getChildAtIndex(i) for i in range(items.childCount)]
+    index = next(i for i, row in enumerate(rows) if any(box.name == boxes["a.txt"].name
+                                                         for box in descendants(row, into_lists=True)))
+    items.querySelection().selectChild(index)
+    change = text_view(dialog, "Change")
+    wait_for("the diff of a.txt", lambda: "\n+mine\n" in text_of(change) and "\n a\n" in text_of(change))
+    log("Commit…: every change listed, the unversioned one unchecked; the diff of a.txt shows")
+
+    toggle(boxes["b.txt"], False)
+    toggle(boxes["loose.txt"], True)
+    message = text_view(dialog, "Message")
+    message.queryEditableText().setTextContents("  \n ")
+    if has_state(commit, pyatspi.STATE_SENSITIVE):
+        raise Failure("Commit is sensitive with a message of blanks")
+    typed = "Commit from the dialog\nwith a second line"
+    message.queryEditableText().setTextContents(typed)
+    wait_for("Commit to become sensitive", lambda: has_state(commit, pyatspi.STATE_SENSITIVE))
+    screenshot("commit.png", "760x640")
+    press(dialog, "Commit")
+    label_containing(dialog, "Committed revision 2")
+    log_xml = run("svn", "log", "-v", "--xml", "-r", "2", f"file://{repo}")
+    entry = ElementTree.fromstring(log_xml).find("logentry")
+    paths = sorted(f"{p.get('action')} {p.text}" for p in entry.find("paths"))
+    expected = ["A /loose.txt", "A /sub/new.txt", "D /gone.txt", "M /a.txt", "M /sub/c.txt"]
+    if paths != expected or entry.find("msg").text != typed:
+        raise Failure(f"revision 2 holds {paths} with {entry.find('msg').text!r}")
+    if status(wc) != f" M      {wc}/b.txt\n":
+        raise Failure(f"after the commit: {status(wc)}")
+    press(dialog, "Close")
+    gone("Commit")
+    log("Commit: the revision holds exactly the checked items with the typed message")
+
+    # Out of date: the message and the checks stay, and Update is offered.
+    write(os.path.join(behind, "a.txt"), "a, behind\n")
+    write(os.path.join(behind, "b.txt"), "b, behind\n")
+    send("commit", [behind])
+    dialog = window("Commit")
+    toggle(item_box(dialog, f"{behind}/b.txt"), False)
+    message = text_view(dialog, "Message")
+    message.queryEditableText().setTextContents("stale change")
+    commit = button(dialog, "Commit")
+    wait_for("Commit to become sensitive", lambda: has_state(commit, pyatspi.STATE_SENSITIVE))
+    press(dialog, "Commit")
+    label_containing(dialog, "update, then commit again")
+    if text_of(message) != "stale change":
+        raise Failure(f"the message became {text_of(message)!r}")
+    if has_state(item_box(dialog, f"{behind}/b.txt"), pyatspi.STATE_CHECKED) or \
+            not has_state(item_box(dialog, f"{behind}/a.txt"), pyatspi.STATE_CHECKED):
+        raise Failure("the checks changed after the failed commit")
+    if "stale change" not in read(os.path.join(os.environ["XDG_DATA_HOME"], "korvane", "commit-messages")):
+        raise Failure("the failed commit's message was not kept")
+    log("out-of-date commit: the message says so, text and checks stay, the message is kept")
+
+    press(dialog, "Update")
+    progress = window("Update commit-behind")
+    label_containing(progress, "Conflicts:")
+    press(progress, "Close")
+    press(dialog, "Cancel")
+    gone("Commit")
+    send("commit", [behind])
+    dialog = window("Commit")
+    conflicted = item_box(dialog, f"{behind}/a.txt")
+    if has_state(conflicted, pyatspi.STATE_SENSITIVE) or has_state(conflicted, pyatspi.STATE_CHECKED) or \
+            "conflict" not in conflicted.name:
+        raise Failure(f"the conflicted item: {conflicted.name!r}, {conflicted.getState().getStates()}")
+    log("Update from the dialog; a conflicted item is listed, cannot be checked, and says why")
+
+    # The failed commit's message is the first of the recent ones.
+    click(next(node for node in descendants(dialog) if role(node) == pyatspi.ROLE_COMBO_BOX))
+    application = dialog.getApplication()
+    wait_for("the recent messages to show", lambda: any(
+        role(node) == pyatspi.ROLE_LABEL and node.name == "stale change"
+        for i in range(application.childCount) for node in descendants(application.getChildAtIndex(i), True)))
+    run("xdotool", "key", "Down", "Return")
+    message = text_view(dialog, "Message")
+    wait_for("the picked message in the text", lambda: text_of(message) == "stale change")
+    press(dialog, "Cancel")
+    log("the recent messages offer the failed commit's message, and picking it fills the text")
+    app.wait(timeout=BOUND)
+
+
 def main():
-    scenarios = [cancel_long_update, update_and_conflict, revert_and_locked, reveal_add_and_ignore, passwords]
+    scenarios = [commit_dialog, cancel_long_update, update_and_conflict, revert_and_locked, reveal_add_and_ignore, passwords]
     # A loopback sshd needs an account of its own, which only root can make.
     if os.geteuid() == 0:
         scenarios.append(update_over_ssh)

@@ -254,3 +254,174 @@ TEST_F(SvnClient, AWrongPasswordGivesAClearMessage) {
   EXPECT_TRUE(right.ok) << right.error;
   EXPECT_TRUE(testsupport::exists(wc + "/many/f0"));
 }
+
+namespace {
+
+const svnclient::CommitItem* itemAt(const std::vector<svnclient::CommitItem>& items, const std::string& path) {
+  for (const auto& item : items)
+    if (item.path == path) return &item;
+  return nullptr;
+}
+
+// The paths and actions of a revision, as "M /a.txt" lines in svn's order.
+std::set<std::string> changedPaths(const std::string& log) {
+  std::set<std::string> paths;
+  std::istringstream lines(log);
+  for (std::string line; std::getline(lines, line);)
+    if (line.rfind("   ", 0) == 0) paths.insert(line.substr(3));
+  return paths;
+}
+
+}  // namespace
+
+TEST_F(SvnClient, CommitCommitsExactlyTheCheckedItems) {
+  testsupport::writeFile(wc + "/a.txt", "changed\n");
+  testsupport::writeFile(wc + "/b.txt", "changed, not checked\n");
+  testsupport::writeFile(wc + "/sub/new.txt", "new\n");
+  svn({"add", "-q", wc + "/sub/new.txt"});
+  svn({"propset", "-q", "colour", "red", wc + "/sub"});
+  std::filesystem::remove(wc + "/sub/c.txt");
+  testsupport::makeDirs(wc + "/fresh");
+  testsupport::writeFile(wc + "/fresh/inside.txt", "inside\n");
+  testsupport::writeFile(wc + "/loose.txt", "stays unversioned\n");
+
+  std::string error;
+  const auto items = svnclient::commitCandidates({wc}, {}, session, &error);
+  ASSERT_TRUE(items) << error;
+  EXPECT_EQ(items->size(), 7u);
+  for (const auto& item : *items) EXPECT_EQ(item.checked, item.letter != '?') << item.path;
+  ASSERT_TRUE(itemAt(*items, wc + "/sub/c.txt"));
+  EXPECT_EQ(itemAt(*items, wc + "/sub/c.txt")->letter, '!');
+  ASSERT_TRUE(itemAt(*items, wc + "/sub"));
+  EXPECT_EQ(itemAt(*items, wc + "/sub")->status, "properties modified");
+
+  std::vector<svnclient::CommitItem> checked;
+  for (const std::string name : {"/a.txt", "/sub/new.txt", "/sub/c.txt", "/fresh"}) {
+    ASSERT_TRUE(itemAt(*items, wc + name)) << name;
+    checked.push_back(*itemAt(*items, wc + name));
+  }
+  const auto outcome = svnclient::commitItems(checked, "Two lines\nof message", false, session);
+  ASSERT_TRUE(outcome.ok) << outcome.error;
+  EXPECT_EQ(outcome.revision, 3);
+  EXPECT_EQ(svnclient::commitSummary(outcome), "Committed revision 3");
+
+  const std::string log = svn({"log", "-v", "-r", "3", "file://" + dir / "repo"});
+  EXPECT_EQ(changedPaths(log), (std::set<std::string>{"M /a.txt", "A /sub/new.txt", "D /sub/c.txt", "A /fresh",
+                                                      "A /fresh/inside.txt"}))
+      << log;
+  EXPECT_NE(log.find("Two lines\nof message"), std::string::npos) << log;
+  // The unchecked changes are still local.
+  EXPECT_EQ(svn({"status", wc}),
+            "M       " + wc + "/b.txt\n?       " + wc + "/loose.txt\n M      " + wc + "/sub\n");
+}
+
+TEST_F(SvnClient, CommitRecognisesOutOfDateAndRefusesConflicts) {
+  const std::string other = otherCheckout();
+  testsupport::writeFile(other + "/a.txt", "theirs\n");
+  svn({"commit", "-q", "-m", "edit", other});
+  testsupport::writeFile(wc + "/a.txt", "mine\n");
+  std::string error;
+  auto items = svnclient::commitCandidates({wc + "/a.txt"}, {}, session, &error);
+  ASSERT_TRUE(items && items->size() == 1u) << error;
+  const auto stale = svnclient::commitItems(*items, "mine", false, session);
+  EXPECT_FALSE(stale.ok);
+  EXPECT_TRUE(stale.outOfDate) << stale.error;
+  EXPECT_EQ(stale.revision, -1);
+
+  svn({"update", "-q", "--accept", "postpone", wc});
+  items = svnclient::commitCandidates({wc}, {}, session, &error);
+  ASSERT_TRUE(items) << error;
+  const auto* conflicted = itemAt(*items, wc + "/a.txt");
+  ASSERT_TRUE(conflicted);
+  EXPECT_EQ(conflicted->letter, 'C');
+  EXPECT_FALSE(conflicted->checkable);
+  EXPECT_FALSE(conflicted->checked);
+  EXPECT_NE(conflicted->reason.find("conflict"), std::string::npos);
+  const auto refused = svnclient::commitItems({*conflicted}, "mine", false, session);
+  EXPECT_FALSE(refused.ok);
+  EXPECT_FALSE(refused.outOfDate);
+  EXPECT_EQ(svn({"log", "-q", "-r", "HEAD", "file://" + dir / "repo"}).find("r4"), std::string::npos);
+}
+
+TEST_F(SvnClient, ItemsInsideExternalsAreLeftOut) {
+  svn({"update", "-q", wc});
+  svn({"propset", "-q", "svn:externals", "file://" + dir / "repo" + "/sub ext", wc});
+  svn({"commit", "-q", "-m", "external", wc});
+  svn({"update", "-q", wc});
+  testsupport::writeFile(wc + "/ext/c.txt", "changed in the external\n");
+  testsupport::writeFile(wc + "/a.txt", "changed\n");
+  std::string error;
+  const auto items = svnclient::commitCandidates({wc}, {}, session, &error);
+  ASSERT_TRUE(items) << error;
+  ASSERT_EQ(items->size(), 1u);
+  EXPECT_EQ(items->front().path, wc + "/a.txt");
+}
+
+TEST_F(SvnClient, DiffShowsTheChangeAgainstBase) {
+  testsupport::writeFile(wc + "/a.txt", "a\nadded line\n");
+  testsupport::writeFile(wc + "/sub/new.txt", "one\ntwo\n");
+  svn({"add", "-q", wc + "/sub/new.txt"});
+  testsupport::writeFile(wc + "/loose.txt", "x\ny\n");
+  testsupport::writeFile(wc + "/blob.bin", std::string("\0\1\2binary\0", 10));
+  svn({"add", "-q", wc + "/blob.bin"});
+  std::string error;
+
+  const auto modified = svnclient::diffAgainstBase(wc + "/a.txt", session, &error);
+  ASSERT_TRUE(modified) << error;
+  EXPECT_NE(modified->find("\n+added line\n"), std::string::npos) << *modified;
+  EXPECT_NE(modified->find("\n a\n"), std::string::npos) << *modified;
+
+  const auto added = svnclient::diffAgainstBase(wc + "/sub/new.txt", session, &error);
+  ASSERT_TRUE(added) << error;
+  EXPECT_NE(added->find("\n+one\n+two\n"), std::string::npos) << *added;
+
+  const auto unversioned = svnclient::diffAgainstBase(wc + "/loose.txt", session, &error);
+  ASSERT_TRUE(unversioned) << error;
+  EXPECT_NE(unversioned->find("\n+x\n+y\n"), std::string::npos) << *unversioned;
+
+  const auto binary = svnclient::diffAgainstBase(wc + "/blob.bin", session, &error);
+  ASSERT_TRUE(binary) << error;
+  EXPECT_NE(binary->find("binary"), std::string::npos) << *binary;
+
+  std::filesystem::remove(wc + "/b.txt");
+  const auto missing = svnclient::diffAgainstBase(wc + "/b.txt", session, &error);
+  ASSERT_TRUE(missing) << error;
+  EXPECT_NE(missing->find("\n-b\n"), std::string::npos) << *missing;
+}
+
+// An added folder's unchecked item stays out; a deleted folder goes whole.
+TEST_F(SvnClient, CommitOfFoldersTakesOnlyWhatIsChecked) {
+  testsupport::makeDirs(wc + "/added");
+  testsupport::writeFile(wc + "/added/keep.txt", "keep\n");
+  testsupport::writeFile(wc + "/added/skip.txt", "skip\n");
+  svn({"add", "-q", wc + "/added"});
+  svn({"delete", "-q", wc + "/sub"});
+  std::string error;
+  const auto items = svnclient::commitCandidates({wc}, {}, session, &error);
+  ASSERT_TRUE(items) << error;
+  std::vector<svnclient::CommitItem> checked;
+  for (const std::string name : {"/added", "/added/keep.txt", "/sub"}) {
+    ASSERT_TRUE(itemAt(*items, wc + name)) << name;
+    checked.push_back(*itemAt(*items, wc + name));
+  }
+  const auto outcome = svnclient::commitItems(checked, "folders", false, session);
+  ASSERT_TRUE(outcome.ok) << outcome.error;
+  const std::string log = svn({"log", "-v", "-r", std::to_string(outcome.revision), "file://" + dir / "repo"});
+  EXPECT_EQ(changedPaths(log), (std::set<std::string>{"A /added", "A /added/keep.txt", "D /sub"})) << log;
+  EXPECT_EQ(svn({"status", wc}), "A       " + wc + "/added/skip.txt\n");
+}
+
+TEST_F(SvnClient, KeepLocksKeepsTheLockAcrossTheCommit) {
+  svn({"lock", "-q", wc + "/a.txt", wc + "/b.txt"});
+  testsupport::writeFile(wc + "/a.txt", "locked, changed\n");
+  testsupport::writeFile(wc + "/b.txt", "locked, changed\n");
+  std::string error;
+  auto a = svnclient::commitCandidates({wc + "/a.txt"}, {}, session, &error);
+  auto b = svnclient::commitCandidates({wc + "/b.txt"}, {}, session, &error);
+  ASSERT_TRUE(a && b) << error;
+  ASSERT_TRUE(svnclient::commitItems(*a, "kept", true, session).ok);
+  ASSERT_TRUE(svnclient::commitItems(*b, "released", false, session).ok);
+  const std::string locks = testsupport::runOK({"svnadmin", "lslocks", dir / "repo"});
+  EXPECT_NE(locks.find("Path: /a.txt"), std::string::npos) << locks;
+  EXPECT_EQ(locks.find("Path: /b.txt"), std::string::npos) << locks;
+}
