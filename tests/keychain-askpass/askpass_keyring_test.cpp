@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <regex>
 #include <string>
 #include <vector>
@@ -168,6 +169,23 @@ TEST(KeychainAskpassKeyring, UnservablePasswordRequests) {
     EXPECT_EQ(result.out, "");
     EXPECT_EQ(result.err.find("never-shown"), std::string::npos);
   }
+}
+
+// An argument of ssh that is not text is left out of the parent's list; the
+// host before "svnserve" could then be another argument (here the jump
+// host's), so no password is given at all.
+TEST(KeychainAskpassKeyring, AParentArgumentThatIsNotTextGetsNoPassword) {
+  secretToolStore("jump.example", "svnuser", "jump-pass");
+  auto result = askpass({"ssh", "-J", "svnuser@jump.example", "svnuser@b\xe4" "d.example", "svnserve", "-t"},
+                        "password:");
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.out, "");
+  EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
+  EXPECT_NE(result.err.find("not valid text"), std::string::npos) << result.err;
+  // The host-key question is still answered.
+  auto hostKey = askpass({"ssh", "h\xe4", "svnserve"}, "authenticity (yes/no)?");
+  EXPECT_EQ(hostKey.status, 0);
+  EXPECT_EQ(hostKey.out, "yes\n");
 }
 
 // A bus of the test's own, without activation, so that the Secret Service
