@@ -1,6 +1,16 @@
 // The Secret Service store's encrypted reads against krv-fake-secret-service
-// on a private bus.
+// on a private bus: a secret that cannot be decrypted, the keys of a
+// session left in memory, and libgcrypt's secure memory.
+#include <fcntl.h>
+#include <gcrypt.h>
 #include <gtest/gtest.h>
+#include <string.h>
+#include <sys/mman.h>
+#include <sys/random.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
 
 #include "platform/keychain/keychain.h"
 #include "platform/log/log.h"
@@ -13,9 +23,66 @@ namespace {
 using namespace keychain;
 using namespace std::chrono_literals;
 
+// The fake service hands out its keys with each byte XORed with this, so
+// that the test never holds them in clear.
+constexpr std::uint8_t kMask = 0x5a;
+
 Dictionary readQuery(const std::string& server) {
   return Dictionary{{kSecClass, kSecClassInternetPassword}, {kSecAttrServer, server},
                     {kSecReturnData, true}, {kSecMatchLimit, kSecMatchLimitOne}};
+}
+
+Data masked(const std::string& hex) {
+  Data bytes;
+  for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
+    bytes.push_back(static_cast<std::uint8_t>(std::stoul(hex.substr(i, 2), nullptr, 16)));
+  return bytes;
+}
+
+// Whether a readable mapping of this process holds the bytes whose masked
+// form is given. Each chunk is unmasked as a whole and searched for the
+// masked needle, so the clear bytes are never made; the chunk buffer, where
+// the masked copies would turn clear, is left out of the search.
+bool inMemory(const Data& needle) {
+  constexpr std::size_t kChunk = 1 << 20;
+  // Mappings larger than this are sanitizer shadow or reserved address space.
+  constexpr std::size_t kLargest = std::size_t{1} << 30;
+  auto* buffer = static_cast<std::uint8_t*>(
+      mmap(nullptr, kChunk, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+  EXPECT_NE(buffer, MAP_FAILED);
+  if (buffer == MAP_FAILED) return false;
+  const auto skipFrom = reinterpret_cast<std::uintptr_t>(buffer);
+  const auto skipTo = skipFrom + kChunk;
+  int mem = open("/proc/self/mem", O_RDONLY);
+  EXPECT_GE(mem, 0);
+  std::ifstream maps("/proc/self/maps");
+  std::string line;
+  bool found = false;
+  auto search = [&](std::uintptr_t from, std::uintptr_t to) {
+    for (std::uintptr_t at = from; at < to && !found;) {
+      std::size_t want = std::min<std::uintptr_t>(kChunk, to - at);
+      ssize_t got = pread(mem, buffer, want, static_cast<off_t>(at));
+      if (got <= 0) return;
+      for (ssize_t i = 0; i < got; ++i) buffer[i] ^= kMask;
+      found = memmem(buffer, static_cast<std::size_t>(got), needle.data(), needle.size()) != nullptr;
+      // Overlap the next chunk so that no match is cut in two.
+      at += static_cast<std::uintptr_t>(got) > needle.size() ? static_cast<std::uintptr_t>(got) - needle.size() + 1
+                                                             : static_cast<std::uintptr_t>(got);
+    }
+  };
+  while (!found && std::getline(maps, line)) {
+    std::uintptr_t from = 0;
+    std::uintptr_t to = 0;
+    char perms[5] = {};
+    if (std::sscanf(line.c_str(), "%lx-%lx %4s", &from, &to, perms) != 3 || perms[0] != 'r') continue;
+    if (to - from > kLargest || line.find("[vvar]") != std::string::npos) continue;
+    search(from, std::min(to, std::max(from, skipFrom)));
+    search(std::max(from, std::min(to, skipTo)), to);
+  }
+  close(mem);
+  explicit_bzero(buffer, kChunk);
+  munmap(buffer, kChunk);
+  return found;
 }
 
 class SecretServiceSession : public ::testing::Test {
@@ -29,6 +96,15 @@ class SecretServiceSession : public ::testing::Test {
   static void TearDownTestSuite() {
     delete service;
     service = nullptr;
+  }
+  // The fake's "session PRK AES" lines.
+  static std::vector<std::string> sessions() {
+    std::vector<std::string> lines;
+    std::istringstream out(service->out());
+    for (std::string line; std::getline(out, line);) {
+      if (line.starts_with("session ")) lines.push_back(line);
+    }
+    return lines;
   }
   static inline testbus::Process* service = nullptr;
 };
@@ -52,6 +128,44 @@ TEST_F(SecretServiceSession, ASecretThatCannotBeDecryptedIsAnErrorNamingItsItem)
   std::string secret = "readable-secret";
   EXPECT_EQ(found.at(0).data(kSecValueData), Data(secret.begin(), secret.end()));
   EXPECT_TRUE(capture.entries().empty());
+}
+
+TEST_F(SecretServiceSession, NoKeyOfAnEndedSessionIsLeftInMemory) {
+  // The search must be able to find what is there.
+  Data marker(16);
+  ASSERT_EQ(getrandom(marker.data(), marker.size(), 0), 16);
+  Data maskedMarker = marker;
+  for (auto& byte : maskedMarker) byte ^= kMask;
+  EXPECT_TRUE(inMemory(maskedMarker));
+  explicit_bzero(marker.data(), marker.size());
+
+  auto before = sessions().size();
+  {
+    auto store = makeSecretServiceStore();
+    std::vector<Dictionary> found;
+    ASSERT_EQ(store->copyMatching(readQuery("readable"), &found), errSecSuccess);
+  }
+  ASSERT_TRUE(testsupport::waitFor([&] { return sessions().size() > before; }, 10s)) << service->err();
+  std::istringstream line(sessions().back().substr(8));
+  std::string prk;
+  std::string aes;
+  line >> prk >> aes;
+  ASSERT_EQ(prk.size(), 64u);
+  ASSERT_EQ(aes.size(), 32u);
+  EXPECT_FALSE(inMemory(masked(prk))) << "the HKDF pseudo-random key is still in memory";
+  EXPECT_FALSE(inMemory(masked(aes))) << "the AES key is still in memory";
+}
+
+// libsecret expects libgcrypt's secure allocations to come from locked
+// memory; whoever initialises libgcrypt first decides for the process.
+TEST_F(SecretServiceSession, LibgcryptKeepsItsSecureMemory) {
+  auto store = makeSecretServiceStore();
+  std::vector<Dictionary> found;
+  ASSERT_EQ(store->copyMatching(readQuery("readable"), &found), errSecSuccess);
+  void* secure = gcry_malloc_secure(32);
+  ASSERT_NE(secure, nullptr);
+  EXPECT_TRUE(gcry_is_secure(secure));
+  gcry_free(secure);
 }
 
 }  // namespace
