@@ -252,7 +252,7 @@ class PrivateBus {
 TEST(KeychainAskpassKeyring, SecretServiceThatDoesNotAnswerFailsInsteadOfHanging) {
   PrivateBus bus;
   ASSERT_NO_FATAL_FAILURE(bus.startKeyring());
-  ASSERT_EQ(kill(bus.keyring(), SIGSTOP), 0);
+  ASSERT_TRUE(testsupport::stopProcess(bus.keyring(), std::chrono::seconds(10)));
   Args argv = {"timeout", "20", bin("krv-askpass-parent")};
   for (const auto& a : sshArgs("svnuser@buildhost")) argv.push_back(a);
   argv.insert(argv.end(), {"--", bin("keychain-askpass"), "password:"});
@@ -272,7 +272,7 @@ TEST(KeychainAskpassKeyring, SecretServiceThatDoesNotAnswerFailsInsteadOfHanging
 TEST(KeychainAskpassKeyring, NotDumpableWhileItAnswers) {
   PrivateBus bus;
   ASSERT_NO_FATAL_FAILURE(bus.startKeyring());
-  ASSERT_EQ(kill(bus.keyring(), SIGSTOP), 0);
+  ASSERT_TRUE(testsupport::stopProcess(bus.keyring(), std::chrono::seconds(10)));
   std::string command = "setpriv --inh-caps=-all --bounding-set=-all '" + bin("krv-askpass-parent") +
                         "' ssh u@h svnserve -- '" + bin("keychain-askpass") + "' password: >/dev/null 2>&1 & echo $!";
   pid_t parent = std::stoi(run({"sh", "-c", command}, bus.env()).out);

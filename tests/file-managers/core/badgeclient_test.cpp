@@ -166,7 +166,7 @@ TEST_F(CoreTest, ClearsEveryBadgeWhenTheServiceGoesAndAsksAgainWhenItComesBack) 
 
 TEST_F(CoreTest, AStoppedServiceMakesCallsTimeOutWithoutBlockingTheLoop) {
   makeClient(1s);
-  extension->signal(SIGSTOP);
+  ASSERT_TRUE(testsupport::stopProcess(extension->pid(), 10s));
   int ticks = 0;
   auto countTick = [](gpointer data) -> gboolean {
     ++*static_cast<int*>(data);
