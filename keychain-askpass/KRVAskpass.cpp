@@ -5,6 +5,7 @@
 
 #include "keychain-askpass/KCKeychain.h"
 #include "keychain-askpass/KRVSharedItemsAccessGroup.h"
+#include "platform/nslog/nslog.h"
 #include "platform/url/url.h"
 
 namespace {
@@ -38,8 +39,17 @@ std::optional<url::URL> repositoryURL(const std::string& host) {
   return url;
 }
 
-KRVAskpassAnswer answerPassword(const std::optional<std::vector<std::string>>& parentArguments) {
+KRVAskpassAnswer answerPassword(const std::optional<std::vector<std::string>>& parentArguments,
+                                std::size_t leftOut) {
   if (!parentArguments) return {1, ""};
+  // The list is short of what ssh was given, so "the argument before
+  // svnserve" may be another one (a jump host's, say): no answer is safer
+  // than a password sent to the wrong host.
+  if (leftOut != 0) {
+    nslog::NSLog(std::to_string(leftOut) + " of the parent's arguments " + (leftOut == 1 ? "is" : "are") +
+                 " not valid text; no password is given, as the host cannot be told for sure");
+    return {1, ""};
+  }
   const auto& arguments = *parentArguments;
   auto svnserve = std::find(arguments.begin(), arguments.end(), "svnserve");
   // Without an argument before "svnserve" there is no host to ask for.
@@ -67,9 +77,10 @@ KRVAskpassAnswer answerPassword(const std::optional<std::vector<std::string>>& p
 KRVAskpassAnswer::~KRVAskpassAnswer() { keychain::wipe(output); }
 
 KRVAskpassAnswer KRVAnswerPrompt(const std::string& prompt,
-                                 const std::optional<std::vector<std::string>>& parentArguments) {
+                                 const std::optional<std::vector<std::string>>& parentArguments,
+                                 std::size_t parentArgumentsLeftOut) {
   auto lowered = lowercased(prompt);
   if (contains(lowered, "authenticity") && contains(lowered, "yes/no")) return {0, "yes\n"};
-  if (contains(lowered, "password:")) return answerPassword(parentArguments);
+  if (contains(lowered, "password:")) return answerPassword(parentArguments, parentArgumentsLeftOut);
   return {0, ""};
 }

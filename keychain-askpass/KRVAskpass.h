@@ -7,13 +7,16 @@
 //   user named by the parent ssh's arguments (the argument before the first
 //   "svnserve"), with nothing appended; any other prompt gets nothing.
 // - A password request that cannot be served has status 1 and no output:
-//   no parent arguments, no "svnserve" among them or nothing before it, a
+//   no parent arguments, some of them left out because they were not text
+//   (the argument before "svnserve" might then be another than ssh's host;
+//   one NSLog line says so), no "svnserve" among them or nothing before it, a
 //   host that does not make a plain svn+ssh URL of its own, or a failed
 //   keychain lookup. Everything else has status 0. The host may carry a
 //   port ("host:2222"); the item is looked up for the host alone.
 // - It reads the keychain through KCKeychain; nothing else.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <utility>
@@ -33,5 +36,8 @@ struct KRVAskpassAnswer {
   ~KRVAskpassAnswer();
 };
 
+// parentArgumentsLeftOut: how many of the parent's arguments did not decode
+// and are missing from parentArguments.
 KRVAskpassAnswer KRVAnswerPrompt(const std::string& prompt,
-                                 const std::optional<std::vector<std::string>>& parentArguments);
+                                 const std::optional<std::vector<std::string>>& parentArguments,
+                                 std::size_t parentArgumentsLeftOut = 0);

@@ -82,16 +82,21 @@ bool KRVProcessInfo::_parseArgs() {
     return false;
   }
   std::vector<std::string> arguments;
+  std::size_t leftOut = 0;
   for (std::int32_t taken = 0; taken < argc; ++taken) {
     if (position >= block.size()) {
       NSLog("did not recover all arguments");
       return false;
     }
     auto end = std::min(block.find('\0', position), block.size());
-    if (auto argument = text::decodeDefaultCString(block.substr(position, end - position)))
+    if (auto argument = text::decodeDefaultCString(block.substr(position, end - position))) {
       arguments.push_back(std::move(*argument));
+    } else {
+      ++leftOut;
+    }
     position = end + 1;
   }
   _arguments = std::move(arguments);
+  _argumentsLeftOut = leftOut;
   return true;
 }

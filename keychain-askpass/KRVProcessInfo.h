@@ -8,6 +8,9 @@
 //   the process asked for and its argument block splits cleanly; otherwise
 //   none. Each failure to read or split the block logs one NSLog line; a
 //   process that does not exist logs nothing.
+// - An argument that does not decode as text is left out of the list but
+//   still counts toward argc; argumentsLeftOut() says how many were, so that
+//   a caller can tell the list no longer lines up with the command line.
 // - The executable path is absent when the block holds none (the system
 //   hides the executable of a process that is not dumpable); the arguments
 //   are read all the same.
@@ -40,6 +43,7 @@ class KRVProcessInfo {
 
   std::int32_t processIdentifier() const { return kern_proc_info_.kp_proc.p_pid; }
   const std::vector<std::string>& arguments() const { return _arguments; }
+  std::size_t argumentsLeftOut() const { return _argumentsLeftOut; }
   const std::optional<std::string>& executablePath() const { return _executablePath; }
   void setExecutablePath(std::optional<std::string> path) { _executablePath = std::move(path); }
 
@@ -49,6 +53,7 @@ class KRVProcessInfo {
 
   process::kinfo_proc kern_proc_info_{};
   std::vector<std::string> _arguments;
+  std::size_t _argumentsLeftOut = 0;
   std::optional<std::string> _executablePath;
   Sysctl p_sysctl;
 };

@@ -47,10 +47,14 @@ int main(int argc, char** argv) {
   // read it shows on standard error in every case.
   auto parent = KRVProcessInfo::parentProcessInfo();
   std::optional<std::vector<std::string>> parentArguments;
-  if (parent) parentArguments = parent->arguments();
+  std::size_t leftOut = 0;
+  if (parent) {
+    parentArguments = parent->arguments();
+    leftOut = parent->argumentsLeftOut();
+  }
   std::string prompt = argc >= 2 ? argv[1] : "";
 
-  auto answer = KRVAnswerPrompt(prompt, parentArguments);
+  auto answer = KRVAnswerPrompt(prompt, parentArguments, leftOut);
   if (answer.status != 0) std::exit(answer.status);
   bool written = writeAll(STDOUT_FILENO, answer.output);
   close(STDOUT_FILENO);

@@ -36,6 +36,13 @@ std::vector<std::string> strings(GVariant* array) {
   return result;
 }
 
+// A bus string must be UTF-8: a path that is not cannot be asked about (the
+// service could not badge it anyway), and sent along it would make the
+// service refuse the whole call.
+bool fitsABusString(const std::string& path) {
+  return g_utf8_validate(path.data(), static_cast<gssize>(path.size()), nullptr);
+}
+
 std::string describe(GError* gerror, std::chrono::milliseconds timeout) {
   if (g_error_matches(gerror, G_DBUS_ERROR, G_DBUS_ERROR_SERVICE_UNKNOWN) ||
       g_error_matches(gerror, G_DBUS_ERROR, G_DBUS_ERROR_NAME_HAS_NO_OWNER)) {
@@ -457,7 +464,7 @@ struct BadgeClient::State {
   }
 
   void observe(const std::string& dir) {
-    if (!observed.insert(dir).second || !running) return;
+    if (!fitsABusString(dir) || !observed.insert(dir).second || !running) return;
     callService("BeginObservingDirectory", g_variant_new("(s)", dir.c_str()), nullptr, noteFailure());
   }
 };
@@ -510,6 +517,7 @@ std::shared_ptr<BadgeClient> BadgeClient::create(Options options, std::string* e
 std::optional<std::string> BadgeClient::badgeForPath(const std::string& path) {
   State& s = *p_state;
   if (auto it = s.badges.find(path); it != s.badges.end()) return it->second;
+  if (!fitsABusString(path)) return std::string();
   if (!s.running) {
     s.waitForDirs(path);
     // No service: a look some time after the last try tries again (the bus

@@ -15,7 +15,9 @@
 //   asked for in the next batched RequestBadges (all such paths of one
 //   main-loop turn go in one call) when it lies inside one of the service's
 //   folders, and the folder holding it is observed. The answers arrive as
-//   BadgesChanged; the owner hears which paths changed.
+//   BadgesChanged; the owner hears which paths changed. A path that is not
+//   valid UTF-8 cannot be named on the bus: it has no badge ("") and is
+//   never sent, nor is a folder of such a name observed.
 // - When the service appears, the client fetches its folders and menus,
 //   observes again the folders it observed and asks again for the badges it
 //   held; when it goes away, every badge is cleared and the owner is told.

@@ -7,10 +7,10 @@
 // Private to the Secret Service store, which uses it for its reads: making
 // the key pair here lets the store open the session beside its search
 // instead of after libsecret's own service set-up. Single-threaded, like the
-// store. The agreed key is wiped when the session goes.
+// store. The private exponent and the agreed key are held in libgcrypt's
+// secure memory (locked, wiped when freed) and go with the session.
 #pragma once
 
-#include <array>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -44,7 +44,6 @@ class DHSession {
 
   std::unique_ptr<Key> key_;
   Data public_;
-  std::array<std::uint8_t, 16> aesKey_{};
   bool agreed_ = false;
 };
 

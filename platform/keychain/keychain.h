@@ -13,7 +13,10 @@
 //   (-25299) when an add finds the same item; a locked item or keyring gives
 //   errSecInteractionNotAllowed (no call ever prompts), a dismissed prompt
 //   errSecUserCanceled, a Secret Service that is missing or does not answer
-//   within kSecretServiceTimeoutSeconds errSecNotAvailable.
+//   within kSecretServiceTimeoutSeconds errSecNotAvailable. An item whose
+//   secret the service sends but that cannot be decrypted fails the read
+//   with errSecDecode and an error line naming the item's server (or
+//   service) and account.
 // - Matching: kSecClass picks the item kind; the attribute keys of the query
 //   must all be equal in the item; kSecAttrSynchronizable = kSecAttrSynchronizableAny
 //   matches both kinds of item, a missing kSecAttrSynchronizable only

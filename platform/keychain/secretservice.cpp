@@ -479,7 +479,12 @@ class SecretServiceStore : public Store {
       if (label && dictionary.text(kSecAttrLabel) != label) continue;
       if (withData) {
         auto secret = secretFor(key.get(), secrets.get(), candidates[i]);
-        if (!secret) continue;
+        // The item exists: one whose secret cannot be read is a failure to
+        // report, not an item that is missing.
+        if (!secret) {
+          logUnreadableSecret(dictionary);
+          return errSecDecode;
+        }
         dictionary.set(kSecValueData, std::move(*secret));
       }
       matches.push_back(std::move(dictionary));
@@ -639,6 +644,16 @@ class SecretServiceStore : public Store {
     gsize length = 0;
     const void* bytes = g_variant_get_fixed_array(peer.get(), &length, 1);
     return key.agree(static_cast<const std::uint8_t*>(bytes), length);
+  }
+
+  // Names the item by its attributes; the secret is never written.
+  void logUnreadableSecret(const Dictionary& item) const {
+    auto quoted = [&](const std::string& key) { return "\"" + item.text(key).value_or("") + "\""; };
+    std::string service = quoted(kSecAttrLabel);
+    if (item.find(kSecAttrServer) != nullptr) service = quoted(kSecAttrServer);
+    if (item.find(kSecAttrService) != nullptr) service = quoted(kSecAttrService);
+    log_.error("the secret of the keychain item for " + service + ", account " + quoted(kSecAttrAccount) +
+               " could not be decrypted");
   }
 
   void logPlainSession() const {

@@ -57,6 +57,17 @@ TEST_F(FinderCliTest, LsPrintsTheFolderThenEachEntryWithItsBadgeOnceAllAnswersAr
                          dir / "sub.conflicted/inner.locked\n");
 }
 
+// A name that is not UTF-8 has no badge; every other entry is answered.
+TEST_F(FinderCliTest, LsListsAFolderHoldingANameThatIsNotUtf8) {
+  testsupport::writeFile(dir / "b.modified", "");
+  testsupport::writeFile(dir / "bad\xff.added", "");
+  testsupport::writeFile(dir / "c.added", "");
+  auto r = runCli({"ls", dir.path()});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "-\t" + dir.path() + "\n" + "modified\t" + dir / "b.modified\n" + "-\t" + dir / "bad\xff.added\n" +
+                       "added\t" + dir / "c.added\n");
+}
+
 TEST_F(FinderCliTest, LsObservesTheFolderAroundItsRequests) {
   std::string error;
   auto client = testbus::Client::connect(10s, &error);

@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <regex>
 #include <string>
 #include <vector>
@@ -170,6 +171,23 @@ TEST(KeychainAskpassKeyring, UnservablePasswordRequests) {
   }
 }
 
+// An argument of ssh that is not text is left out of the parent's list; the
+// host before "svnserve" could then be another argument (here the jump
+// host's), so no password is given at all.
+TEST(KeychainAskpassKeyring, AParentArgumentThatIsNotTextGetsNoPassword) {
+  secretToolStore("jump.example", "svnuser", "jump-pass");
+  auto result = askpass({"ssh", "-J", "svnuser@jump.example", "svnuser@b\xe4" "d.example", "svnserve", "-t"},
+                        "password:");
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.out, "");
+  EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
+  EXPECT_NE(result.err.find("not valid text"), std::string::npos) << result.err;
+  // The host-key question is still answered.
+  auto hostKey = askpass({"ssh", "h\xe4", "svnserve"}, "authenticity (yes/no)?");
+  EXPECT_EQ(hostKey.status, 0);
+  EXPECT_EQ(hostKey.out, "yes\n");
+}
+
 // A bus of the test's own, without activation, so that the Secret Service
 // exists only when the test starts one.
 class PrivateBus {
@@ -234,7 +252,7 @@ class PrivateBus {
 TEST(KeychainAskpassKeyring, SecretServiceThatDoesNotAnswerFailsInsteadOfHanging) {
   PrivateBus bus;
   ASSERT_NO_FATAL_FAILURE(bus.startKeyring());
-  ASSERT_EQ(kill(bus.keyring(), SIGSTOP), 0);
+  ASSERT_TRUE(testsupport::stopProcess(bus.keyring(), std::chrono::seconds(10)));
   Args argv = {"timeout", "20", bin("krv-askpass-parent")};
   for (const auto& a : sshArgs("svnuser@buildhost")) argv.push_back(a);
   argv.insert(argv.end(), {"--", bin("keychain-askpass"), "password:"});
@@ -254,7 +272,7 @@ TEST(KeychainAskpassKeyring, SecretServiceThatDoesNotAnswerFailsInsteadOfHanging
 TEST(KeychainAskpassKeyring, NotDumpableWhileItAnswers) {
   PrivateBus bus;
   ASSERT_NO_FATAL_FAILURE(bus.startKeyring());
-  ASSERT_EQ(kill(bus.keyring(), SIGSTOP), 0);
+  ASSERT_TRUE(testsupport::stopProcess(bus.keyring(), std::chrono::seconds(10)));
   std::string command = "setpriv --inh-caps=-all --bounding-set=-all '" + bin("krv-askpass-parent") +
                         "' ssh u@h svnserve -- '" + bin("keychain-askpass") + "' password: >/dev/null 2>&1 & echo $!";
   pid_t parent = std::stoi(run({"sh", "-c", command}, bus.env()).out);

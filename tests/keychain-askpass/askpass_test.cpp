@@ -6,6 +6,7 @@
 
 #include "keychain-askpass/KCKeychain.h"
 #include "keychain-askpass/KRVSharedItemsAccessGroup.h"
+#include "platform/nslog/nslog.h"
 
 namespace {
 
@@ -107,6 +108,23 @@ TEST_F(KRVAskpass, UnanswerablePasswordRequests) {
     EXPECT_EQ(answer.status, 1) << (parent ? parent->at(1) : "none");
     EXPECT_EQ(answer.output, "");
   }
+}
+
+// ssh -J jump ... HOST svnserve, with HOST not text and so left out: the
+// argument before "svnserve" is then the jump host's.
+TEST_F(KRVAskpass, NoPasswordWhenAParentArgumentWasLeftOut) {
+  const Args shifted = {"ssh", "-J", "svnuser@buildhost", "svnserve", "-t"};
+  ASSERT_EQ(KRVAnswerPrompt("password:", shifted, 0).output, "s3cret");
+  auto calls = callCount();
+  nslog::CaptureLines capture;
+  auto answer = KRVAnswerPrompt("password:", shifted, 1);
+  EXPECT_EQ(answer.status, 1);
+  EXPECT_EQ(answer.output, "");
+  EXPECT_EQ(callCount(), calls);
+  ASSERT_EQ(capture.lines().size(), 1u);
+  EXPECT_NE(capture.lines()[0].find("1 of the parent's arguments is not valid text"), std::string::npos);
+  EXPECT_EQ(KRVAnswerPrompt("authenticity (yes/no)?", shifted, 1).output, "yes\n");
+  EXPECT_EQ(capture.lines().size(), 1u);
 }
 
 TEST_F(KRVAskpass, StoredPasswordEdgeValues) {

@@ -89,6 +89,7 @@ TEST(KRVProcessInfo, SshParentGivesItsSixArgumentsAndPath) {
   EXPECT_EQ(result.info->processIdentifier(), kPid);
   EXPECT_EQ(result.info->executablePath(), "/usr/bin/ssh");
   EXPECT_EQ(result.info->arguments(), (Args{"ssh", "-q", "--", "svnuser@buildhost", "svnserve", "-t"}));
+  EXPECT_EQ(result.info->argumentsLeftOut(), 0u);
   EXPECT_TRUE(result.log.empty());
 }
 
@@ -116,6 +117,7 @@ TEST(KRVProcessInfo, ArgumentAreaEdges) {
   result = parse(undecodable);
   ASSERT_TRUE(result.info);
   EXPECT_EQ(result.info->arguments(), (Args{"a", "c"}));
+  EXPECT_EQ(result.info->argumentsLeftOut(), 1u);
 
   // No path (the system hid it): the path is absent, the arguments are read.
   FakeKernel hidden{block(2, "\0\0\0\0ssh\0svnserve\0"s)};

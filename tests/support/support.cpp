@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -154,6 +155,25 @@ bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds timeou
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   return true;
+}
+
+bool stopProcess(int pid, std::chrono::milliseconds timeout) {
+  if (kill(pid, SIGSTOP) != 0) return false;
+  const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
+  return waitFor(
+      [&] {
+        std::error_code ec;
+        for (const auto& task : std::filesystem::directory_iterator(tasks, ec)) {
+          // The state follows the name, which is in parentheses and may hold any byte.
+          std::string stat = readFile(task.path().string() + "/stat");
+          auto close = stat.rfind(')');
+          if (close == std::string::npos || close + 2 >= stat.size()) return false;
+          char state = stat[close + 2];
+          if (state != 'T' && state != 't') return false;
+        }
+        return !ec;
+      },
+      timeout);
 }
 
 SvnRepo makeSvnRepo(const std::string& parent, const std::map<std::string, std::string>& files) {

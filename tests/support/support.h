@@ -68,6 +68,12 @@ std::string binDir();
 // Waits, polling, until done() or the timeout; returns done()'s last answer.
 bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds timeout);
 
+// Sends SIGSTOP to the process and waits until every thread of it has
+// stopped. kill() only wakes one thread to take the signal; the others stop
+// when that one has run, so on a busy machine they may go on answering for
+// a while after kill() returns. False when not all stopped in time.
+bool stopProcess(int pid, std::chrono::milliseconds timeout);
+
 // A Subversion repository made with svnadmin, with a checked-out working
 // copy. Build one per suite and copy it per test with copyTree().
 struct SvnRepo {

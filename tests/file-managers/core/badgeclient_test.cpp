@@ -116,6 +116,26 @@ TEST_F(CoreTest, AnswersFromItsMapAndAsksOnceInOneBatchPerTurnOnlyInsideTheFolde
   EXPECT_EQ(seen("member=EndObservingDirectory", 1), 1u);
 }
 
+// A file name that is not UTF-8 cannot travel in a bus string: it has no
+// badge, and the rest of its batch is asked for and answered.
+TEST_F(CoreTest, ANameThatIsNotUtf8HasNoBadgeAndLeavesTheRestOfItsBatchAnswered) {
+  makeClient();
+  const std::string bad = "/w/bad\xff.modified";
+  EXPECT_EQ(client->badgeForPath("/w/a.modified"), std::nullopt);
+  EXPECT_EQ(client->badgeForPath(bad), "");
+  EXPECT_EQ(client->badgeForPath("/w/b.added"), std::nullopt);
+  client->observeDirectory("/w/dir\xfe");
+  // Asked once, as a file manager does: the one batch must be answered.
+  ASSERT_TRUE(dispatch::runMainUntil([&] { return changed.size() >= 2; }, 10s)) << client->lastError();
+  EXPECT_EQ(client->badgeForPath("/w/a.modified"), "modified");
+  EXPECT_EQ(client->badgeForPath("/w/b.added"), "added");
+  EXPECT_EQ(client->badgeForPath(bad), "");
+  EXPECT_EQ(client->lastError(), "");
+  EXPECT_EQ(seen("member=RequestBadges", 1), 1u);
+  EXPECT_EQ(calls().find("bad"), std::string::npos) << calls();
+  EXPECT_EQ(calls().find("dir"), std::string::npos) << calls();
+}
+
 TEST_F(CoreTest, ClearsEveryBadgeWhenTheServiceGoesAndAsksAgainWhenItComesBack) {
   makeClient();
   std::vector<bool> service;
@@ -146,7 +166,7 @@ TEST_F(CoreTest, ClearsEveryBadgeWhenTheServiceGoesAndAsksAgainWhenItComesBack) 
 
 TEST_F(CoreTest, AStoppedServiceMakesCallsTimeOutWithoutBlockingTheLoop) {
   makeClient(1s);
-  extension->signal(SIGSTOP);
+  ASSERT_TRUE(testsupport::stopProcess(extension->pid(), 10s));
   int ticks = 0;
   auto countTick = [](gpointer data) -> gboolean {
     ++*static_cast<int*>(data);

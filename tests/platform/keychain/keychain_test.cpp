@@ -143,4 +143,20 @@ TEST(SecretServiceStore, ItemStoredWithSecretToolIsFound) {
   EXPECT_EQ(store->remove(q), errSecSuccess);
 }
 
+// This process's first use of libgcrypt is the store's own encrypted read,
+// which sets up its secure memory; libsecret's encrypted writes must work
+// in that set-up.
+TEST(SecretServiceStore, WritesAfterTheFirstEncryptedReadWork) {
+  auto store = makeSecretServiceStore();
+  const std::string server = "gcrypt-host-" + std::to_string(getpid());
+  auto q = query(server, kSecAttrSynchronizableAny);
+  std::vector<Dictionary> found;
+  ASSERT_EQ(store->copyMatching(q, &found), errSecItemNotFound);
+  ASSERT_EQ(store->add(internetItem(server, "u", false, "first")), errSecSuccess);
+  ASSERT_EQ(store->update(q, Dictionary{{kSecValueData, bytes("second")}}), errSecSuccess);
+  ASSERT_EQ(store->copyMatching(q, &found), errSecSuccess);
+  EXPECT_EQ(found.at(0).data(kSecValueData), bytes("second"));
+  EXPECT_EQ(store->remove(q), errSecSuccess);
+}
+
 }  // namespace
