@@ -45,6 +45,14 @@ std::shared_ptr<KRVFinderSync> KRVFinderSync::init() {
     monitor->setMonitoredRootURLs(listOf(rootURLs));
   });
 
+  // A root the monitor watches whole keeps its status until the monitor
+  // reports a change of it.
+  workingCopies->setWatchEpoch([weakMonitor = std::weak_ptr<KRVFinderSyncFolderMonitor>(monitor)](
+                                   const std::string& rootPath) -> std::optional<std::uint64_t> {
+    if (auto strongMonitor = weakMonitor.lock()) return strongMonitor->wholeWatchEpochForRootPath(rootPath);
+    return std::nullopt;
+  });
+
   // Every rescan of a root re-badges the items whose badge changed, whatever
   // caused it.
   workingCopies->setBadgesDidChange([weakPrincipal](const KRVFinderSyncWorkingCopies::BadgeChanges& changes) {
@@ -71,7 +79,9 @@ void KRVFinderSync::beginObservingDirectoryAtURL(const foundation::FileURL& url)
 }
 
 void KRVFinderSync::endObservingDirectoryAtURL(const foundation::FileURL& url) {
-  KRVFinderSyncWorkingCopies::sharedWorkingCopies()->invalidateCachesForDirectoryURL(url);
+  // A root the monitor watches whole has nothing to catch up on when the
+  // folder is shown again; any other is scanned afresh then.
+  KRVFinderSyncWorkingCopies::sharedWorkingCopies()->invalidateUnwatchedCachesForDirectoryURL(url);
 }
 
 void KRVFinderSync::requestBadgeIdentifierForURL(const foundation::FileURL& url) {

@@ -90,14 +90,26 @@ void KRVFinderSyncFolderMonitor::p_startStream() {
   });
   if (!stream) return;
   if (!stream->start(i_queue)) return;  // released here; monitoring stays off until the next list
+  std::lock_guard lock(i_streamLock);
   i_stream = std::move(stream);
 }
 
 void KRVFinderSyncFolderMonitor::p_stopStream() {
-  if (!i_stream) return;
-  i_stream->stop();
-  i_stream->invalidate();
-  i_stream.reset();
+  std::unique_ptr<fileevents::EventStream> stream;
+  {
+    std::lock_guard lock(i_streamLock);
+    stream = std::move(i_stream);
+  }
+  if (!stream) return;
+  stream->stop();
+  stream->invalidate();
+}
+
+std::optional<std::uint64_t> KRVFinderSyncFolderMonitor::wholeWatchEpochForRootPath(const std::string& rootPath) const {
+  std::string path = foundation::FileURL::fileURLWithPath(rootPath).standardizedPath();
+  std::lock_guard lock(i_streamLock);
+  if (!i_stream) return std::nullopt;
+  return i_stream->wholeWatchEpoch(path);
 }
 
 // The innermost root that is the path or one of its ancestors: a working

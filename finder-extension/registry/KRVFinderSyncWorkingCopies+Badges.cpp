@@ -15,8 +15,14 @@
 
 namespace {
 
-// How long one scan of a root answers every request for it.
+// How long one scan of a root answers every request for it, unless the
+// monitor keeps it current.
 constexpr std::chrono::duration<double> kStatusCacheLifetime(2.0);
+// How long the last good badges answer for a root whose wc.db another
+// program holds locked, before a scan tries again.
+constexpr std::chrono::duration<double> kBusyBackOff(3.0);
+
+bool isBusy(svn_error_t* err) { return err != nullptr && svn_error_find_cause(err, SVN_ERR_SQLITE_BUSY) != nullptr; }
 
 // The bytes of a path for a log line: invalid UTF-8 shown as \xNN.
 std::string printable(const std::string& path) {
@@ -47,12 +53,8 @@ void KRVFinderSyncWorkingCopies::badgeIdentifierForURL(const foundation::FileURL
   i_statusQueue->async([self = shared_from_this(), path = std::move(path), reply = std::move(reply)]() mutable {
     std::optional<std::string> answer;
     if (auto root = self->p_rootPathContainingPath(path)) {
-      auto now = self->i_clock();
       auto cached = self->i_statusCache.find(*root);
-      // Fresh while computed at most 2.0 s ago; a clock that went back
-      // leaves the entry fresh, as an entry dated in the future is.
-      bool fresh = cached != self->i_statusCache.end() && cached->second.valid &&
-                   cached->second.date - now >= -kStatusCacheLifetime;
+      bool fresh = cached != self->i_statusCache.end() && self->p_isFresh(*root, cached->second);
       const StatusCacheEntry& entry = fresh ? cached->second : self->p_rescanRoot(*root);
       auto found = entry.badges->find(path);
       if (found != entry.badges->end()) answer = found->second;
@@ -71,6 +73,16 @@ void KRVFinderSyncWorkingCopies::invalidateCachesForDirectoryURL(const foundatio
     }
     // Kept as the baseline of the next scan, but never answered from again.
     if (auto cached = self->i_statusCache.find(*root); cached != self->i_statusCache.end()) cached->second.valid = false;
+  });
+}
+
+void KRVFinderSyncWorkingCopies::invalidateUnwatchedCachesForDirectoryURL(const foundation::FileURL& url) {
+  std::string path = url.standardizedPath();
+  i_statusQueue->async([self = shared_from_this(), path = std::move(path)] {
+    auto root = self->p_rootPathContainingPath(path);
+    if (!root) return;
+    auto cached = self->i_statusCache.find(*root);
+    if (cached != self->i_statusCache.end() && !self->p_isWatched(*root, cached->second)) cached->second.valid = false;
   });
 }
 
@@ -94,13 +106,31 @@ void KRVFinderSyncWorkingCopies::refreshBadgesForDirectoryURL(const foundation::
       rescan = queued->second;
       self->i_queuedRefreshes.erase(queued);
     }
-    // The registry may have let the root go meanwhile.
-    if (self->p_rootPathContainingPath(root) != root) return;
-    auto cached = self->i_statusCache.find(root);
-    bool fresh = cached != self->i_statusCache.end() && cached->second.valid &&
-                 cached->second.date - self->i_clock() >= -kStatusCacheLifetime;
-    if (rescan || !fresh) self->p_rescanRoot(root);
+    self->p_refreshRoot(root, rescan);
   });
+}
+
+void KRVFinderSyncWorkingCopies::p_refreshRoot(const std::string& root, bool rescan) {
+  // The registry may have let the root go meanwhile.
+  if (p_rootPathContainingPath(root) != root) return;
+  auto cached = i_statusCache.find(root);
+  bool fresh = cached != i_statusCache.end() && p_isFresh(root, cached->second);
+  if (rescan || !fresh) p_rescanRoot(root);
+}
+
+bool KRVFinderSyncWorkingCopies::p_isWatched(const std::string& rootPath, const StatusCacheEntry& entry) const {
+  if (!entry.valid || !entry.complete || !entry.watchEpoch) return false;
+  auto epoch = watchEpoch();
+  return epoch && epoch(rootPath) == entry.watchEpoch;
+}
+
+bool KRVFinderSyncWorkingCopies::p_isFresh(const std::string& rootPath, const StatusCacheEntry& entry) const {
+  if (!entry.valid || p_configStamp() != entry.config) return false;
+  // A clock that went back leaves the entry fresh, as an entry dated in the
+  // future is.
+  auto age = i_clock() - entry.date;
+  if (entry.busy) return age <= kBusyBackOff;
+  return age <= kStatusCacheLifetime || p_isWatched(rootPath, entry);
 }
 
 std::optional<std::string> KRVFinderSyncWorkingCopies::p_rootPathContainingPath(const std::string& path) const {
@@ -118,6 +148,10 @@ const KRVFinderSyncWorkingCopies::StatusCacheEntry& KRVFinderSyncWorkingCopies::
     const std::string& rootPath) {
   auto previous = i_statusCache.find(rootPath);
   const bool hasPrevious = previous != i_statusCache.end();
+  // Taken before the scan: a change during it is reported afterwards.
+  std::optional<std::uint64_t> epoch;
+  if (auto source = watchEpoch()) epoch = source(rootPath);
+  ConfigStamp config = p_configStamp();
   Scan scan = p_scanWorkingCopyRoot(rootPath, hasPrevious ? previous->second.items.get() : nullptr);
   auto badges = std::make_shared<const BadgeMap>(std::move(scan.badges));
   auto items = std::make_shared<const BadgeMap>(std::move(scan.items));
@@ -136,7 +170,18 @@ const KRVFinderSyncWorkingCopies::StatusCacheEntry& KRVFinderSyncWorkingCopies::
       if (!badges->contains(path) && ownItem(path)) changes.emplace_back(path, "");
   }
 
-  auto& entry = i_statusCache.insert_or_assign(rootPath, StatusCacheEntry{i_clock(), true, badges, items}).first->second;
+  auto& entry = i_statusCache
+                    .insert_or_assign(rootPath, StatusCacheEntry{i_clock(), true, scan.complete, scan.busy, epoch,
+                                                                 std::move(config), badges, items})
+                    .first->second;
+  if (scan.busy) {
+    // Tried again after the back-off even if nobody asks, so the badges
+    // catch up once the other program lets go.
+    std::weak_ptr<KRVFinderSyncWorkingCopies> weakSelf = weak_from_this();
+    i_statusQueue->after(kBusyBackOff.count(), [weakSelf, rootPath] {
+      if (auto self = weakSelf.lock()) self->p_refreshRoot(rootPath, false);
+    });
+  }
   if (!changes.empty()) {
     if (auto callback = badgesDidChange()) {
       dispatch::mainQueue().async([callback = std::move(callback), changes = std::move(changes)] { callback(changes); });
@@ -153,7 +198,8 @@ KRVFinderSyncWorkingCopies::BadgeMap KRVFinderSyncWorkingCopies::p_computeBadges
 KRVFinderSyncWorkingCopies::Scan KRVFinderSyncWorkingCopies::p_scanWorkingCopyRoot(const std::string& rootPath,
                                                                                 const BadgeMap* previous) {
   Scan scan;
-  // Only a failed scan needs to know what it reached.
+  // Only a failed scan needs to know what it reached, and only among the
+  // items that had a badge: nothing is kept for each item of the scan.
   std::unordered_set<std::string> reported;
   auto options = KRVWorkingCopyStatusScanner::localScanOptionsWithDepth(svn_depth_infinity);
   svn_error_t* err = KRVWorkingCopyStatusScanner::scanLocalTarget(
@@ -162,7 +208,7 @@ KRVFinderSyncWorkingCopies::Scan KRVFinderSyncWorkingCopies::p_scanWorkingCopyRo
         // Paths arrive as valid UTF-8 (the scanner's contract); one that is
         // not could never be named to the file manager, so it is left out.
         if (!text::decodeUTF8(path)) return SVN_NO_ERROR;
-        if (previous != nullptr) reported.insert(path);
+        if (previous != nullptr && previous->contains(path)) reported.insert(path);
         // A later report of a path wins.
         if (auto badge = KRVBadgeForStatus(*status)) scan.items.insert_or_assign(path, std::move(*badge));
         return SVN_NO_ERROR;
@@ -187,6 +233,8 @@ KRVFinderSyncWorkingCopies::Scan KRVFinderSyncWorkingCopies::p_scanWorkingCopyRo
     for (const auto& [path, badge] : *previous)
       if (!reported.contains(path) && stillExists(path)) scan.items.try_emplace(path, badge);
   }
+  scan.complete = err == nullptr;
+  scan.busy = isBusy(err);
   svn_error_clear(err);
   // What was reported before a failure still counts.
   scan.badges = scan.items;

@@ -389,6 +389,66 @@ TEST_F(BadgesTest, AScanBlockedByAnotherSvnKeepsTheLastGoodBadges) {
   EXPECT_EQ(recorder.changes->at(wc + "/top.txt"), "");
 }
 
+// A root the monitor watches whole keeps its status however long it is
+// quiet, until watching breaks or someone invalidates it; a status taken
+// while the root was not watched whole lives 2.0 s.
+TEST_F(BadgesTest, AWatchedRootKeepsItsStatusUntilWatchingBreaks) {
+  std::string wc = copyOf(plain_, "wc"), top = wc + "/top.txt";
+  registerRoots({wc});
+  auto epoch = std::make_shared<std::atomic<std::uint64_t>>(7);  // 0: not watched whole
+  registry_->setWatchEpoch([epoch](const std::string& root) -> std::optional<std::uint64_t> {
+    EXPECT_FALSE(root.empty());
+    if (auto value = epoch->load()) return value;
+    return std::nullopt;
+  });
+  ScanCounter counter(wc);
+  EXPECT_EQ(badge(top), none);
+  const int perScan = counter.scans();
+
+  writeFile(top, "changed\n");
+  clock_.advance(1h);
+  EXPECT_EQ(badge(top), none) << "answered from the watched root's status";
+  registry_->invalidateUnwatchedCachesForDirectoryURL(url(wc + "/d"));
+  EXPECT_EQ(badge(top), none);
+  EXPECT_EQ(counter.scans(), perScan);
+
+  epoch->store(8);  // watching broke and started again: a change may be lost
+  EXPECT_EQ(badge(top), "modified");
+  EXPECT_EQ(counter.scans(), 2 * perScan);
+
+  epoch->store(0);
+  invalidate(wc);
+  writeFile(top, "t\n");
+  EXPECT_EQ(badge(top), none);
+  epoch->store(9);  // watched from now on, but not before that scan
+  writeFile(top, "changed again\n");
+  clock_.advance(1500ms);
+  EXPECT_EQ(badge(top), none);
+  registry_->invalidateUnwatchedCachesForDirectoryURL(url(wc));
+  EXPECT_EQ(badge(top), "modified");
+  EXPECT_EQ(counter.scans(), 4 * perScan);
+
+  writeFile(top, "t\n");
+  invalidate(wc);
+  EXPECT_EQ(badge(top), none) << "an explicit invalidation ends a watched status too";
+}
+
+// The configuration the scans read (global-ignores here) ends a status at
+// once when it changes, watched or not.
+TEST_F(BadgesTest, AChangedSubversionConfigurationEndsTheStatus) {
+  std::string wc = copyOf(plain_, "wc"), loose = wc + "/notes.bak";
+  writeFile(loose, "x\n");
+  testsupport::makeDirs(groupDir() + "/SubversionConfig");
+  writeFile(groupDir() + "/SubversionConfig/config", "[miscellany]\nglobal-ignores = *.tmp\n");
+  registerRoots({wc});
+  registry_->setWatchEpoch([](const std::string&) -> std::optional<std::uint64_t> { return 1; });
+  EXPECT_EQ(badge(loose), "unversioned");
+  writeFile(groupDir() + "/SubversionConfig/config", "[miscellany]\nglobal-ignores = *.bak\n");
+  EXPECT_EQ(badge(loose), none);
+  std::remove((groupDir() + "/SubversionConfig/config").c_str());
+  EXPECT_EQ(badge(loose), "unversioned") << "the built-in defaults do not ignore it";
+}
+
 // Warm-ups and invalidations nobody waits for collapse: 1,500 of each,
 // queued behind a request, cost one scan.
 TEST_F(BadgesTest, QueuedRefreshesOfARootCollapseIntoOneScan) {
