@@ -179,7 +179,10 @@ const KRVFinderSyncWorkingCopies::StatusCacheEntry& KRVFinderSyncWorkingCopies::
     // catch up once the other program lets go.
     std::weak_ptr<KRVFinderSyncWorkingCopies> weakSelf = weak_from_this();
     i_statusQueue->after(kBusyBackOff.count(), [weakSelf, rootPath] {
-      if (auto self = weakSelf.lock()) self->p_refreshRoot(rootPath, false);
+      auto self = weakSelf.lock();
+      if (!self) return;
+      auto cached = self->i_statusCache.find(rootPath);
+      if (cached != self->i_statusCache.end() && cached->second.busy) self->p_refreshRoot(rootPath, true);
     });
   }
   if (!changes.empty()) {

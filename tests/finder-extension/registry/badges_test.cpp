@@ -449,6 +449,46 @@ TEST_F(BadgesTest, AChangedSubversionConfigurationEndsTheStatus) {
   EXPECT_EQ(badge(loose), "unversioned") << "the built-in defaults do not ignore it";
 }
 
+// Another program holding one working copy's database locked costs that
+// working copy's scan a short wait only: the other one is answered, the
+// locked one keeps its last good badges, and it is scanned again by itself
+// once the lock is gone.
+TEST_F(BadgesTest, ALockedDatabaseHoldsUpNobodyAndIsTriedAgainLater) {
+  std::string locked = copyOf(plain_, "locked"), other = copyOf(plain_, "other");
+  writeFile(locked + "/top.txt", "changed\n");
+  registerRoots({locked, other});
+  EXPECT_EQ(badge(locked + "/top.txt"), "modified");
+  EXPECT_EQ(badge(other + "/top.txt"), none);
+  ChangeRecorder recorder;
+  registry_->setBadgesDidChange(recorder.callback());
+
+  std::string held = base() + "/held", release = base() + "/release", done = base() + "/done";
+  ASSERT_EQ(std::system(("(echo 'BEGIN EXCLUSIVE;'; echo '.shell touch " + held + "'; while [ ! -e " + release +
+                         " ]; do sleep 0.1; done; echo 'COMMIT;'; echo '.shell touch " + done + "') | sqlite3 " +
+                         locked + "/.svn/wc.db &")
+                            .c_str()),
+            0);
+  ASSERT_TRUE(testsupport::waitFor([&] { return testsupport::exists(held); }, 10s));
+  writeFile(locked + "/top.txt", "t\n");
+  writeFile(other + "/top.txt", "changed\n");
+  invalidate(locked);
+  invalidate(other);
+  for (int round = 0; round < 3; ++round) {
+    EXPECT_EQ(badge(locked + "/top.txt"), "modified") << "the last good badge";
+    EXPECT_EQ(badge(other + "/top.txt"), "modified") << "answered while the other database is locked";
+    invalidate(other);
+  }
+  EXPECT_NE(logText().find("Status scan of " + locked + " failed: E200033"), std::string::npos) << logText();
+  EXPECT_FALSE(recorder.changes->contains(locked + "/top.txt"));
+
+  writeFile(release, "");
+  ASSERT_TRUE(testsupport::waitFor([&] { return testsupport::exists(done); }, 10s));
+  EXPECT_TRUE(dispatch::runMainUntil([&] { return recorder.changes->contains(locked + "/top.txt"); }, 30s))
+      << "scanned again after the back-off, with nobody asking";
+  EXPECT_EQ(recorder.changes->at(locked + "/top.txt"), "");
+  EXPECT_EQ(badge(locked + "/top.txt"), none);
+}
+
 // Warm-ups and invalidations nobody waits for collapse: 1,500 of each,
 // queued behind a request, cost one scan.
 TEST_F(BadgesTest, QueuedRefreshesOfARootCollapseIntoOneScan) {
