@@ -31,9 +31,10 @@ std::shared_ptr<KRVFinderSync> KRVFinderSync::init() {
 
   std::weak_ptr<KRVFinderSync> weakPrincipal = principal;
   auto monitor = KRVFinderSyncFolderMonitor::initWithQuietPeriod(
-      kQuietPeriod, [weakPrincipal](const foundation::FileURL& rootURL, const foundation::URLSet& changedURLs) {
+      kQuietPeriod, [weakPrincipal](const foundation::FileURL& rootURL, const foundation::URLSet& changedURLs,
+                                    bool namesEverything) {
         if (auto strongPrincipal = weakPrincipal.lock()) {
-          strongPrincipal->p_workingCopyDidChangeAtRootURL(rootURL, changedURLs);
+          strongPrincipal->p_workingCopyDidChangeAtRootURL(rootURL, changedURLs, namesEverything);
         }
       });
   principal->i_folderMonitor = monitor;
@@ -90,10 +91,13 @@ void KRVFinderSync::requestBadgeIdentifierForURL(const foundation::FileURL& url)
 }
 
 void KRVFinderSync::p_workingCopyDidChangeAtRootURL(const foundation::FileURL& rootURL,
-                                                    const foundation::URLSet&) {
-  // One rescan of the root: the registry compares it with the root's
-  // previous scan and re-badges exactly the items whose badge changed,
-  // beyond the changed files the report names (it names at most 512, and
-  // none for changes Subversion made only inside ".svn").
-  KRVFinderSyncWorkingCopies::sharedWorkingCopies()->refreshBadgesForDirectoryURL(rootURL, true);
+                                                    const foundation::URLSet& changedURLs, bool namesEverything) {
+  // The registry rescans what the report covers (the folders of the named
+  // files, or the whole working copy when the report names less than every
+  // change), compares with the previous status and re-badges exactly the
+  // items whose badge changed, beyond the files the report names.
+  std::vector<std::string> changedPaths;
+  changedPaths.reserve(changedURLs.size());
+  for (const auto& url : changedURLs) changedPaths.push_back(url.path());
+  KRVFinderSyncWorkingCopies::sharedWorkingCopies()->workingCopyDidChange(rootURL, changedPaths, namesEverything);
 }

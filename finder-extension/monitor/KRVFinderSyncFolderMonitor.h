@@ -48,7 +48,10 @@ class KRVFinderSyncFolderMonitor : public std::enable_shared_from_this<KRVFinder
 
 
  public:
-  using ChangeHandler = std::function<void(const foundation::FileURL& rootURL, const foundation::URLSet& changedURLs)>;
+  // namesEverything: the set names every change of the burst: nothing
+  // happened inside ".svn" and no file was left out beyond 512.
+  using ChangeHandler = std::function<void(const foundation::FileURL& rootURL, const foundation::URLSet& changedURLs,
+                                           bool namesEverything)>;
 
   // latency: the event stream's batching window (0.5 s in the product; tests pass less)
   static std::shared_ptr<KRVFinderSyncFolderMonitor> initWithQuietPeriod(double quietPeriod,
@@ -90,6 +93,8 @@ class KRVFinderSyncFolderMonitor : public std::enable_shared_from_this<KRVFinder
   std::optional<std::vector<std::string>> i_rootPaths;
   std::unordered_map<std::string, foundation::URLSet> i_pendingChangedURLs;
   std::unordered_map<std::string, std::uint64_t> i_generations;
+  // Roots whose pending burst names less than every change.
+  std::unordered_set<std::string> i_partialRoots;
   const double i_latency;
   // i_rootPaths as a set, for the root lookup of each event.
   std::unordered_set<std::string, StringHash, std::equal_to<>> i_rootPathSet;

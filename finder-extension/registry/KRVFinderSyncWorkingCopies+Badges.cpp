@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <array>
+#include <string_view>
 #include <chrono>
 #include <unordered_set>
 
@@ -39,6 +40,27 @@ std::string printable(const std::string& path) {
     shown.push_back(kHex[c & 0xF]);
   }
   return shown;
+}
+
+// Beyond this many folders to scan again, a whole scan is about as quick.
+constexpr std::size_t kMaxPatchedFolders = 64;
+
+// Items whose status a scan of their folder alone may not reproduce: an
+// external's folder is reported twice by a whole scan (by its parent, then
+// as the root of its own walk), file externals and obstructions depend on
+// more than their folder. A working copy holding any is always scanned whole.
+bool patchable(const svn_client_status_t& status) {
+  return status.node_status != svn_wc_status_external && status.node_status != svn_wc_status_obstructed &&
+         !status.file_external;
+}
+
+bool isVersionedFolder(const svn_client_status_t& status) {
+  return status.kind == svn_node_dir && status.versioned;
+}
+
+std::string_view parentOf(std::string_view path) {
+  size_t slash = path.find_last_of('/');
+  return slash == std::string_view::npos ? std::string_view() : path.substr(0, slash);
 }
 
 bool stillExists(const std::string& path) {
@@ -89,33 +111,71 @@ void KRVFinderSyncWorkingCopies::invalidateUnwatchedCachesForDirectoryURL(const 
 void KRVFinderSyncWorkingCopies::refreshBadgesForDirectoryURL(const foundation::FileURL& url, bool rescan) {
   auto root = p_rootPathContainingPath(url.standardizedPath());
   if (!root) return;
+  p_queueRefresh(*root, QueuedRefresh{rescan, rescan, {}});
+}
+
+void KRVFinderSyncWorkingCopies::workingCopyDidChange(const foundation::FileURL& rootURL,
+                                                      const std::vector<std::string>& changedPaths,
+                                                      bool namesEverything) {
+  // The monitor reports under the outermost root; every registered root at
+  // or inside it sees the changes below itself.
+  const std::string reported = rootURL.standardizedPath();
+  std::vector<std::string> roots;
+  for (const auto& url : resolvedRootURLs())
+    if (KRVPathIsWithinRoot(url.path(), reported)) roots.push_back(url.path());
+  if (roots.empty()) {
+    if (auto root = p_rootPathContainingPath(reported)) roots.push_back(*root);
+  }
+  for (const auto& root : roots) {
+    QueuedRefresh refresh{true, !namesEverything || changedPaths.empty(), {}};
+    if (!refresh.whole) {
+      for (const auto& path : changedPaths)
+        if (KRVPathIsWithinRoot(path, root)) refresh.changed.insert(path);
+      if (refresh.changed.empty()) continue;  // nothing of this root changed
+    }
+    p_queueRefresh(root, std::move(refresh));
+  }
+}
+
+void KRVFinderSyncWorkingCopies::p_queueRefresh(const std::string& root, QueuedRefresh refresh) {
   {
     std::lock_guard lock(i_refreshLock);
-    auto [queued, added] = i_queuedRefreshes.try_emplace(*root, rescan);
+    auto [queued, added] = i_queuedRefreshes.try_emplace(root, refresh);
     if (!added) {
       // The refresh already waiting runs later than anything done so far.
-      queued->second = queued->second || rescan;
+      // A mere refresh asks for nothing the waiting one does not do.
+      QueuedRefresh& waiting = queued->second;
+      if (!refresh.rescan) return;
+      if (refresh.whole || waiting.whole) {
+        waiting = QueuedRefresh{true, true, {}};
+        return;
+      }
+      waiting.rescan = true;
+      waiting.changed.merge(refresh.changed);
       return;
     }
   }
-  i_statusQueue->async([self = shared_from_this(), root = *root] {
-    bool rescan;
+  i_statusQueue->async([self = shared_from_this(), root] {
+    QueuedRefresh refresh;
     {
       std::lock_guard lock(self->i_refreshLock);
       auto queued = self->i_queuedRefreshes.find(root);
-      rescan = queued->second;
+      refresh = std::move(queued->second);
       self->i_queuedRefreshes.erase(queued);
     }
-    self->p_refreshRoot(root, rescan);
+    self->p_refreshRoot(root, refresh);
   });
 }
 
-void KRVFinderSyncWorkingCopies::p_refreshRoot(const std::string& root, bool rescan) {
+void KRVFinderSyncWorkingCopies::p_refreshRoot(const std::string& root, const QueuedRefresh& refresh) {
   // The registry may have let the root go meanwhile.
   if (p_rootPathContainingPath(root) != root) return;
+  if (refresh.rescan) {
+    p_rescanRoot(root, refresh.whole ? nullptr : &refresh.changed);
+    return;
+  }
   auto cached = i_statusCache.find(root);
-  bool fresh = cached != i_statusCache.end() && p_isFresh(root, cached->second);
-  if (rescan || !fresh) p_rescanRoot(root);
+  if (cached == i_statusCache.end() || !p_isFresh(root, cached->second)) p_rescanRoot(root);
 }
 
 bool KRVFinderSyncWorkingCopies::p_isWatched(const std::string& rootPath, const StatusCacheEntry& entry) const {
@@ -145,14 +205,17 @@ std::optional<std::string> KRVFinderSyncWorkingCopies::p_rootPathContainingPath(
 }
 
 const KRVFinderSyncWorkingCopies::StatusCacheEntry& KRVFinderSyncWorkingCopies::p_rescanRoot(
-    const std::string& rootPath) {
+    const std::string& rootPath, const std::set<std::string>* changed) {
   auto previous = i_statusCache.find(rootPath);
   const bool hasPrevious = previous != i_statusCache.end();
   // Taken before the scan: a change during it is reported afterwards.
   std::optional<std::uint64_t> epoch;
   if (auto source = watchEpoch()) epoch = source(rootPath);
   ConfigStamp config = p_configStamp();
-  Scan scan = p_scanWorkingCopyRoot(rootPath, hasPrevious ? previous->second.items.get() : nullptr);
+  std::optional<Scan> patched;
+  if (changed != nullptr && hasPrevious) patched = p_rescanFolders(rootPath, previous->second, config, *changed);
+  Scan scan = patched ? std::move(*patched)
+                      : p_scanWorkingCopyRoot(rootPath, hasPrevious ? previous->second.items.get() : nullptr);
   auto badges = std::make_shared<const BadgeMap>(std::move(scan.badges));
   auto items = std::make_shared<const BadgeMap>(std::move(scan.items));
 
@@ -172,7 +235,7 @@ const KRVFinderSyncWorkingCopies::StatusCacheEntry& KRVFinderSyncWorkingCopies::
 
   auto& entry = i_statusCache
                     .insert_or_assign(rootPath, StatusCacheEntry{i_clock(), true, scan.complete, scan.busy, epoch,
-                                                                 std::move(config), badges, items})
+                                                                 std::move(config), badges, items, scan.folders})
                     .first->second;
   if (scan.busy) {
     // Tried again after the back-off even if nobody asks, so the badges
@@ -182,7 +245,8 @@ const KRVFinderSyncWorkingCopies::StatusCacheEntry& KRVFinderSyncWorkingCopies::
       auto self = weakSelf.lock();
       if (!self) return;
       auto cached = self->i_statusCache.find(rootPath);
-      if (cached != self->i_statusCache.end() && cached->second.busy) self->p_refreshRoot(rootPath, true);
+      if (cached != self->i_statusCache.end() && cached->second.busy)
+        self->p_refreshRoot(rootPath, QueuedRefresh{true, true, {}});
     });
   }
   if (!changes.empty()) {
@@ -191,6 +255,67 @@ const KRVFinderSyncWorkingCopies::StatusCacheEntry& KRVFinderSyncWorkingCopies::
     }
   }
   return entry;
+}
+
+std::optional<KRVFinderSyncWorkingCopies::Scan> KRVFinderSyncWorkingCopies::p_rescanFolders(
+    const std::string& rootPath, const StatusCacheEntry& last, const ConfigStamp& config,
+    const std::set<std::string>& changed) {
+  // Only a complete scan of a root watched whole ever since can be patched:
+  // then every change since it is named by this report or a later one.
+  if (!last.folders || !last.complete || last.busy || last.config != config || !p_isWatched(rootPath, last))
+    return std::nullopt;
+  const FolderSet& folders = *last.folders;
+  std::set<std::string, std::less<>> targets;
+  for (const auto& path : changed) {
+    // The root, or a folder created, removed or changed itself: its items
+    // below may have come or gone unnamed.
+    if (path == rootPath || !KRVPathIsWithinRoot(path, rootPath) || folders.contains(path)) return std::nullopt;
+    struct stat st;
+    if (lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return std::nullopt;
+    // The nearest versioned folder: one inside an unversioned or ignored
+    // folder changes nothing its scan would not show.
+    std::string folder(parentOf(path));
+    while (!folders.contains(folder)) {
+      if (folder.size() <= rootPath.size()) return std::nullopt;
+      folder.resize(parentOf(folder).size());
+    }
+    targets.insert(std::move(folder));
+  }
+  if (targets.size() > kMaxPatchedFolders) return std::nullopt;
+
+  Scan scan;
+  scan.items = *last.items;
+  scan.folders = last.folders;
+  std::erase_if(scan.items, [&](const auto& item) {
+    return targets.contains(item.first) || targets.contains(parentOf(item.first));
+  });
+  bool usable = true;
+  auto options = KRVWorkingCopyStatusScanner::localScanOptionsWithDepth(svn_depth_immediates);
+  auto configDir = p_sharedConfigDirectoryPath();
+  for (const auto& target : targets) {
+    svn_error_t* err = KRVWorkingCopyStatusScanner::scanLocalTarget(
+        target, configDir, options,
+        [&](const char* path, const svn_client_status_t* status, const svn_wc_status2_t*) -> svn_error_t* {
+          // A folder that became versioned is news to the folder set.
+          if (!text::decodeUTF8(path) || !patchable(*status) ||
+              (isVersionedFolder(*status) && !folders.contains(path))) {
+            usable = false;
+            return SVN_NO_ERROR;
+          }
+          if (auto badge = KRVBadgeForStatus(*status)) scan.items.insert_or_assign(path, std::move(*badge));
+          return SVN_NO_ERROR;
+        },
+        [&](const std::string&) { usable = false; });
+    // Whatever went wrong, the whole scan says it properly.
+    if (err != nullptr) {
+      svn_error_clear(err);
+      return std::nullopt;
+    }
+    if (!usable) return std::nullopt;
+  }
+  scan.badges = scan.items;
+  KRVPropagateBadgesToFolders(scan.badges, rootPath);
+  return scan;
 }
 
 KRVFinderSyncWorkingCopies::BadgeMap KRVFinderSyncWorkingCopies::p_computeBadgesForWorkingCopyRoot(
@@ -204,6 +329,8 @@ KRVFinderSyncWorkingCopies::Scan KRVFinderSyncWorkingCopies::p_scanWorkingCopyRo
   // Only a failed scan needs to know what it reached, and only among the
   // items that had a badge: nothing is kept for each item of the scan.
   std::unordered_set<std::string> reported;
+  auto folders = std::make_shared<FolderSet>();
+  bool usable = true;
   auto options = KRVWorkingCopyStatusScanner::localScanOptionsWithDepth(svn_depth_infinity);
   svn_error_t* err = KRVWorkingCopyStatusScanner::scanLocalTarget(
       rootPath, p_sharedConfigDirectoryPath(), options,
@@ -212,11 +339,14 @@ KRVFinderSyncWorkingCopies::Scan KRVFinderSyncWorkingCopies::p_scanWorkingCopyRo
         // not could never be named to the file manager, so it is left out.
         if (!text::decodeUTF8(path)) return SVN_NO_ERROR;
         if (previous != nullptr && previous->contains(path)) reported.insert(path);
+        if (isVersionedFolder(*status)) folders->insert(path);
+        usable = usable && patchable(*status);
         // A later report of a path wins.
         if (auto badge = KRVBadgeForStatus(*status)) scan.items.insert_or_assign(path, std::move(*badge));
         return SVN_NO_ERROR;
       },
-      [this](const std::string& path) {
+      [&](const std::string& path) {
+        usable = false;
         // Once per name for the life of the process, not once per scan.
         if (i_skippedNames.insert(path).second)
           KRVFinderSyncLog().error("Skipped " + printable(path) + ": the name is not valid UTF-8");
@@ -238,6 +368,7 @@ KRVFinderSyncWorkingCopies::Scan KRVFinderSyncWorkingCopies::p_scanWorkingCopyRo
   }
   scan.complete = err == nullptr;
   scan.busy = isBusy(err);
+  if (scan.complete && usable) scan.folders = std::move(folders);
   svn_error_clear(err);
   // What was reported before a failure still counts.
   scan.badges = scan.items;

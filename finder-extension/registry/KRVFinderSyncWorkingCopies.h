@@ -43,6 +43,7 @@
 #include <set>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -97,6 +98,16 @@ class KRVFinderSyncWorkingCopies : public std::enable_shared_from_this<KRVFinder
   // ones join it (a rescan makes the waiting one a rescan), so the queue
   // never holds more than one such scan per root. Any thread.
   void refreshBadgesForDirectoryURL(const foundation::FileURL& url, bool rescan);
+  // The monitor's report of changes under rootURL: rescans each registered
+  // root at or inside it. When the report names every change, only the
+  // folders holding the named files are scanned again (at the depth of
+  // their entries) and the folders above them take on the badges anew; a
+  // folder created, removed or changed itself, a report naming nothing
+  // but the root, and a root whose last scan cannot be patched (the first
+  // scan, a failed one, externals) are scanned whole. Badges come out as a
+  // whole scan would give them. Joins a refresh already waiting. Any thread.
+  void workingCopyDidChange(const foundation::FileURL& rootURL, const std::vector<std::string>& changedPaths,
+                            bool namesEverything);
 
   // --- manifest (KRVFinderSyncWorkingCopies.cpp)
   std::optional<foundation::FileURL> p_groupDirectoryURL() const;
@@ -115,6 +126,8 @@ class KRVFinderSyncWorkingCopies : public std::enable_shared_from_this<KRVFinder
   // The innermost registered root that is the path or contains it.
   std::optional<std::string> p_rootPathContainingPath(const std::string& path) const;
   BadgeMap p_computeBadgesForWorkingCopyRoot(const std::string& rootPath);
+  // The versioned folders of a root, as its last scan found them.
+  using FolderSet = std::unordered_set<std::string>;
 
  private:
   explicit KRVFinderSyncWorkingCopies(Clock clock);
@@ -139,6 +152,7 @@ class KRVFinderSyncWorkingCopies : public std::enable_shared_from_this<KRVFinder
     ConfigStamp config;
     std::shared_ptr<const BadgeMap> badges;  // folders raised
     std::shared_ptr<const BadgeMap> items;   // as the items earned them
+    std::shared_ptr<const FolderSet> folders;  // null: not to be patched
   };
 
   struct Scan {
@@ -146,6 +160,13 @@ class KRVFinderSyncWorkingCopies : public std::enable_shared_from_this<KRVFinder
     BadgeMap badges;
     bool complete = true;
     bool busy = false;
+    std::shared_ptr<const FolderSet> folders;
+  };
+  // What a refresh waiting in i_statusQueue will do for its root.
+  struct QueuedRefresh {
+    bool rescan = false;
+    bool whole = false;              // a rescan of the whole root
+    std::set<std::string> changed;  // otherwise, the changed paths
   };
   // On i_statusQueue: scans the root; when it fails, the items it did not
   // reach keep their badges from `previous` while they still exist.
@@ -156,10 +177,18 @@ class KRVFinderSyncWorkingCopies : public std::enable_shared_from_this<KRVFinder
   bool p_isFresh(const std::string& rootPath, const StatusCacheEntry& entry) const;
   // On i_statusQueue: scans the root, stores the entry and reports what
   // changed since the root's previous scan.
-  const StatusCacheEntry& p_rescanRoot(const std::string& rootPath);
+  // With `changed`, only the folders holding those paths are scanned
+  // again when the last scan allows it.
+  const StatusCacheEntry& p_rescanRoot(const std::string& rootPath, const std::set<std::string>* changed = nullptr);
+  // On i_statusQueue: the last scan patched by scanning the folders that
+  // hold `changed` again, or nothing when only a whole scan will do.
+  std::optional<Scan> p_rescanFolders(const std::string& rootPath, const StatusCacheEntry& last,
+                                      const ConfigStamp& config, const std::set<std::string>& changed);
   // On i_statusQueue: a refresh of the root, when its status is not fresh
-  // (or always, with `rescan`).
-  void p_refreshRoot(const std::string& rootPath, bool rescan);
+  // (or always, with `refresh.rescan`).
+  void p_refreshRoot(const std::string& rootPath, const QueuedRefresh& refresh);
+  // Queues a refresh of the root, or joins the one already waiting.
+  void p_queueRefresh(const std::string& rootPath, QueuedRefresh refresh);
 
   // Serialises reloadManifest(): the start-up reload and a notification's
   // reload may come from different threads. Never taken under i_stateLock.
@@ -176,7 +205,7 @@ class KRVFinderSyncWorkingCopies : public std::enable_shared_from_this<KRVFinder
   WatchEpoch _watchEpoch;                // guarded by _rootURLsDidChangeLock
   // Roots with a refresh waiting in i_statusQueue, and whether it rescans.
   std::mutex i_refreshLock;
-  std::map<std::string, bool> i_queuedRefreshes;  // guarded by i_refreshLock
+  std::map<std::string, QueuedRefresh> i_queuedRefreshes;  // guarded by i_refreshLock
   Clock i_clock;
   std::unique_ptr<notifications::Observation> i_manifestObservation;
 };

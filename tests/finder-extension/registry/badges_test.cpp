@@ -489,6 +489,51 @@ TEST_F(BadgesTest, ALockedDatabaseHoldsUpNobodyAndIsTriedAgainLater) {
   EXPECT_EQ(badge(locked + "/top.txt"), none);
 }
 
+// A change report that names every change of a watched root scans only the
+// folders of the named files: an edit it does not name stays unseen until
+// a report that names less than everything, or a new folder, makes the
+// whole root scanned again. Folders above take their badges anew.
+TEST_F(BadgesTest, AReportNamingEveryChangeRescansOnlyTheFoldersOfItsFiles) {
+  std::string wc = copyOf(plain_, "wc");
+  registerRoots({wc});
+  registry_->setWatchEpoch([](const std::string&) -> std::optional<std::uint64_t> { return 1; });
+  ChangeRecorder recorder;
+  registry_->setBadgesDidChange(recorder.callback());
+  auto report = [&](const std::vector<std::string>& paths, bool namesEverything) {
+    registry_->workingCopyDidChange(url(wc), paths, namesEverything);
+  };
+  EXPECT_EQ(badge(wc + "/top.txt"), none);
+
+  writeFile(wc + "/d/b.txt", "changed\n");
+  writeFile(wc + "/top.txt", "changed\n");
+  report({wc + "/d/b.txt"}, true);
+  EXPECT_EQ(badge(wc + "/d/b.txt"), "modified");
+  EXPECT_EQ(badge(wc + "/d"), "modified");
+  EXPECT_EQ(badge(wc), "modified");
+  EXPECT_EQ(badge(wc + "/top.txt"), none) << "its folder was not named, so not scanned";
+  EXPECT_EQ(*recorder.changes, (std::map<std::string, std::string>{
+                                   {wc, "modified"}, {wc + "/d", "modified"}, {wc + "/d/b.txt", "modified"}}));
+
+  writeFile(wc + "/d/b.txt", "b\n");
+  testsupport::makeDirs(wc + "/d/loose");
+  writeFile(wc + "/d/loose/x", "x\n");  // inside an unversioned folder
+  report({wc + "/d/b.txt", wc + "/d/loose/x"}, true);
+  EXPECT_EQ(badge(wc + "/d/b.txt"), none);
+  EXPECT_EQ(badge(wc + "/d/loose"), "unversioned");
+  EXPECT_EQ(badge(wc + "/d/loose/x"), none);
+  EXPECT_EQ(badge(wc), "modified") << "from d/loose, the roll-up of all d's items";
+  EXPECT_EQ(badge(wc + "/top.txt"), none);
+
+  report({wc + "/d/b.txt"}, false);
+  EXPECT_EQ(badge(wc + "/top.txt"), "modified") << "a report naming less than everything scans it whole";
+  writeFile(wc + "/top.txt", "t\n");
+  testsupport::makeDirs(wc + "/fresh");
+  report({wc + "/fresh"}, true);
+  EXPECT_EQ(badge(wc + "/fresh"), "unversioned");
+  EXPECT_EQ(badge(wc + "/top.txt"), none) << "a new folder makes it whole";
+  EXPECT_EQ(recorder.changes->at(wc + "/top.txt"), "");
+}
+
 // Warm-ups and invalidations nobody waits for collapse: 1,500 of each,
 // queued behind a request, cost one scan.
 TEST_F(BadgesTest, QueuedRefreshesOfARootCollapseIntoOneScan) {
