@@ -331,18 +331,24 @@ KRVFinderSyncWorkingCopies::Scan KRVFinderSyncWorkingCopies::p_scanWorkingCopyRo
   std::unordered_set<std::string> reported;
   auto folders = std::make_shared<FolderSet>();
   bool usable = true;
+  std::string key;
   auto options = KRVWorkingCopyStatusScanner::localScanOptionsWithDepth(svn_depth_infinity);
   svn_error_t* err = KRVWorkingCopyStatusScanner::scanLocalTarget(
       rootPath, p_sharedConfigDirectoryPath(), options,
       [&](const char* path, const svn_client_status_t* status, const svn_wc_status2_t*) -> svn_error_t* {
+        usable = usable && patchable(*status);
+        // Most items are unchanged files: they cost no allocation here.
+        auto badge = KRVBadgeForStatus(*status);
+        const bool folder = isVersionedFolder(*status);
+        const bool known = previous != nullptr && !previous->empty() && (key.assign(path), previous->contains(key));
+        if (!badge && !folder && !known) return SVN_NO_ERROR;
         // Paths arrive as valid UTF-8 (the scanner's contract); one that is
         // not could never be named to the file manager, so it is left out.
         if (!text::decodeUTF8(path)) return SVN_NO_ERROR;
-        if (previous != nullptr && previous->contains(path)) reported.insert(path);
-        if (isVersionedFolder(*status)) folders->insert(path);
-        usable = usable && patchable(*status);
+        if (known) reported.insert(key);
+        if (folder) folders->insert(path);
         // A later report of a path wins.
-        if (auto badge = KRVBadgeForStatus(*status)) scan.items.insert_or_assign(path, std::move(*badge));
+        if (badge) scan.items.insert_or_assign(path, std::move(*badge));
         return SVN_NO_ERROR;
       },
       [&](const std::string& path) {
