@@ -185,12 +185,19 @@ bool KRVFinderSyncWorkingCopies::p_isWatched(const std::string& rootPath, const 
 }
 
 bool KRVFinderSyncWorkingCopies::p_isFresh(const std::string& rootPath, const StatusCacheEntry& entry) const {
-  if (!entry.valid || p_configStamp() != entry.config) return false;
+  if (!entry.valid) return false;
   // A clock that went back leaves the entry fresh, as an entry dated in the
   // future is.
-  auto age = i_clock() - entry.date;
+  const auto now = i_clock();
+  const auto age = now - entry.date;
   if (entry.busy) return age <= kBusyBackOff;
-  return age <= kStatusCacheLifetime || p_isWatched(rootPath, entry);
+  if (age <= kStatusCacheLifetime) return true;
+  if (!p_isWatched(rootPath, entry)) return false;
+  // A burst of requests costs one look at the configuration files.
+  if (now - entry.configChecked <= kStatusCacheLifetime) return true;
+  if (p_configStamp() != entry.config) return false;
+  entry.configChecked = now;
+  return true;
 }
 
 std::optional<std::string> KRVFinderSyncWorkingCopies::p_rootPathContainingPath(const std::string& path) const {
@@ -216,6 +223,7 @@ const KRVFinderSyncWorkingCopies::StatusCacheEntry& KRVFinderSyncWorkingCopies::
   if (changed != nullptr && hasPrevious) patched = p_rescanFolders(rootPath, previous->second, config, *changed);
   Scan scan = patched ? std::move(*patched)
                       : p_scanWorkingCopyRoot(rootPath, hasPrevious ? previous->second.items.get() : nullptr);
+  const auto now = i_clock();
   auto badges = std::make_shared<const BadgeMap>(std::move(scan.badges));
   auto items = std::make_shared<const BadgeMap>(std::move(scan.items));
 
@@ -234,8 +242,8 @@ const KRVFinderSyncWorkingCopies::StatusCacheEntry& KRVFinderSyncWorkingCopies::
   }
 
   auto& entry = i_statusCache
-                    .insert_or_assign(rootPath, StatusCacheEntry{i_clock(), true, scan.complete, scan.busy, epoch,
-                                                                 std::move(config), badges, items, scan.folders})
+                    .insert_or_assign(rootPath, StatusCacheEntry{now, true, scan.complete, scan.busy, epoch,
+                                                                 std::move(config), now, badges, items, scan.folders})
                     .first->second;
   if (scan.busy) {
     // Tried again after the back-off even if nobody asks, so the badges

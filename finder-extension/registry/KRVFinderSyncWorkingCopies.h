@@ -25,7 +25,8 @@
 // beyond that only while the folder monitor has watched the root whole
 // since before that scan (watchEpoch), so any change since is still to be
 // reported and will rescan it. A change of the Subversion configuration
-// the scans read ends it too. A scan that found wc.db locked by another
+// the scans read ends it too (looked for at most every 2.0 s, so no
+// answer is staler than the lifetime allows). A scan that found wc.db locked by another
 // program keeps the last good badges and is tried again after a back-off
 // (or at once when the monitor reports a change).
 //
@@ -150,6 +151,8 @@ class KRVFinderSyncWorkingCopies : public std::enable_shared_from_this<KRVFinder
     bool busy = false;     // it failed on a locked wc.db
     std::optional<std::uint64_t> watchEpoch;  // taken before the scan
     ConfigStamp config;
+    // When the configuration was last found unchanged since the scan.
+    mutable std::chrono::system_clock::time_point configChecked;
     std::shared_ptr<const BadgeMap> badges;  // folders raised
     std::shared_ptr<const BadgeMap> items;   // as the items earned them
     std::shared_ptr<const FolderSet> folders;  // null: not to be patched

@@ -433,8 +433,8 @@ TEST_F(BadgesTest, AWatchedRootKeepsItsStatusUntilWatchingBreaks) {
   EXPECT_EQ(badge(top), none) << "an explicit invalidation ends a watched status too";
 }
 
-// The configuration the scans read (global-ignores here) ends a status at
-// once when it changes, watched or not.
+// The configuration the scans read (global-ignores here) ends a watched
+// status once the lifetime a status has anyway is over.
 TEST_F(BadgesTest, AChangedSubversionConfigurationEndsTheStatus) {
   std::string wc = copyOf(plain_, "wc"), loose = wc + "/notes.bak";
   writeFile(loose, "x\n");
@@ -443,9 +443,13 @@ TEST_F(BadgesTest, AChangedSubversionConfigurationEndsTheStatus) {
   registerRoots({wc});
   registry_->setWatchEpoch([](const std::string&) -> std::optional<std::uint64_t> { return 1; });
   EXPECT_EQ(badge(loose), "unversioned");
+  clock_.advance(1h);
+  EXPECT_EQ(badge(loose), "unversioned") << "watched, and the configuration is as it was";
   writeFile(groupDir() + "/SubversionConfig/config", "[miscellany]\nglobal-ignores = *.bak\n");
+  clock_.advance(2100ms);
   EXPECT_EQ(badge(loose), none);
   std::remove((groupDir() + "/SubversionConfig/config").c_str());
+  clock_.advance(2100ms);
   EXPECT_EQ(badge(loose), "unversioned") << "the built-in defaults do not ignore it";
 }
 
