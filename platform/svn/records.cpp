@@ -151,6 +151,11 @@ bool RecordWriter::flush(std::size_t atLeast) {
 
 bool RecordReader::read(void* into, std::size_t size) {
   auto* at = static_cast<char*>(into);
+  if (size <= end_ - start_) {
+    std::memcpy(at, buffer_ + start_, size);
+    start_ += size;
+    return true;
+  }
   while (size > 0) {
     if (start_ == end_) {
       ssize_t n = ::read(fd_, buffer_, sizeof buffer_);

@@ -73,7 +73,12 @@ class RecordReader {
   bool end(svn_error_t*& err);
 
  private:
-  bool byte(char& c) { return read(&c, 1); }
+  // Most reads are served from the buffer without a call.
+  bool byte(char& c) {
+    if (start_ == end_) return read(&c, 1);
+    c = buffer_[start_++];
+    return true;
+  }
   bool integer(std::int64_t& value);
   bool string(const char*& text);
   bool itemString(std::size_t field, const char*& text);
