@@ -71,7 +71,7 @@ class BadgesEquivalence : public RegistryTest {
     auto files = entries(wc, false);
     auto folders = entries(wc, true);
     folders.push_back(wc);
-    const std::string name = "n" + std::to_string(number);
+    const std::string name = std::to_string(number).insert(0, 1, 'n');
     auto svn = [&](std::vector<std::string> argv) {
       argv.insert(argv.begin(), "svn");
       testsupport::run(argv);  // some fail (reverting the unversioned, say): that is a step too
