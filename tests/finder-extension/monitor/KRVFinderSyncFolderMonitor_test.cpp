@@ -320,11 +320,20 @@ TEST_F(FolderMonitor, AnEmptyListOrStopEndsTheStreamAndANewListStartsIt) {
   waitUntilWatching(root);
   EXPECT_EQ(openInotifyInstances(), before + 1);
 
+  // The whole-watch epoch is there for the root (however its path is
+  // written) and for nothing else, until the stream goes.
+  auto epoch = monitor->wholeWatchEpochForRootPath(root);
+  EXPECT_TRUE(epoch);
+  EXPECT_EQ(monitor->wholeWatchEpochForRootPath(root + "/"), epoch);
+  EXPECT_FALSE(monitor->wholeWatchEpochForRootPath(dir / "elsewhere"));
+
   setRoots({});
   EXPECT_TRUE(testsupport::waitFor([&] { return openInotifyInstances() == before; }, 5s));
+  EXPECT_FALSE(monitor->wholeWatchEpochForRootPath(root));
 
   setRoots({root});
   waitUntilWatching(root);
+  EXPECT_NE(monitor->wholeWatchEpochForRootPath(root), epoch) << "a new stream, a new epoch";
   monitor->stop();
   EXPECT_TRUE(testsupport::waitFor([&] { return openInotifyInstances() == before; }, 5s));
 
