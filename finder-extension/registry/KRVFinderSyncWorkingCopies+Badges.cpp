@@ -4,8 +4,8 @@
 #include <sys/stat.h>
 
 #include <array>
-#include <string_view>
 #include <chrono>
+#include <string_view>
 #include <unordered_set>
 
 #include "KRVBadgeComputation.h"
@@ -44,6 +44,8 @@ std::string printable(const std::string& path) {
 
 // Beyond this many folders to scan again, a whole scan is about as quick.
 constexpr std::size_t kMaxPatchedFolders = 64;
+// A waiting refresh names at most this many changed paths.
+constexpr std::size_t kMaxQueuedChanges = 4096;
 
 // Items whose status a scan of their folder alone may not reproduce: an
 // external's folder is reported twice by a whole scan (by its parent, then
@@ -152,6 +154,8 @@ void KRVFinderSyncWorkingCopies::p_queueRefresh(const std::string& root, QueuedR
       }
       waiting.rescan = true;
       waiting.changed.merge(refresh.changed);
+      // Reports piling up behind a long scan: past this, one whole scan.
+      if (waiting.changed.size() > kMaxQueuedChanges) waiting = QueuedRefresh{true, true, {}};
       return;
     }
   }
