@@ -1,8 +1,11 @@
 #!/usr/bin/env python3
-"""Writes a Subversion dump of one revision to standard output: 20 top
-folders of 25 folders each (500 folders), 40 small files in each of those
-(20,000 files). Loading a dump is far quicker than committing the files."""
+"""make-dump.py [GROUPS FOLDERS FILES]: writes a Subversion dump of one
+revision to standard output: GROUPS top folders of FOLDERS folders each,
+FILES small files in each of those; 20 x 25 x 40 (20,000 files) by default.
+Loading a dump is far quicker than committing the files."""
 import sys
+
+groups, folders, files = (int(arg) for arg in sys.argv[1:4]) if len(sys.argv) == 4 else (20, 25, 40)
 
 out = sys.stdout.buffer
 
@@ -29,10 +32,11 @@ revision = props({b'svn:log': b'generated tree', b'svn:author': b'bench',
                   b'svn:date': b'2024-01-01T00:00:00.000000Z'})
 out.write(b'Revision-number: 1\nProp-content-length: %d\nContent-length: %d\n\n%s\n'
           % (len(revision), len(revision), revision))
-for group in range(20):
+for group in range(groups):
     node(b'g%02d' % group, b'dir')
-    for sub in range(25):
-        folder = b'g%02d/f%03d' % (group, group * 25 + sub)
+    for sub in range(folders):
+        folder = b'g%02d/f%04d' % (group, group * folders + sub) if folders * groups > 1000 else \
+            b'g%02d/f%03d' % (group, group * folders + sub)
         node(folder, b'dir')
-        for number in range(40):
+        for number in range(files):
             node(folder + b'/file%02d.txt' % number, b'file', b'line %d %d\n' % (sub, number) * 3)

@@ -69,7 +69,7 @@ int burst(const std::string& dir, int roots, int filesPerRoot) {
   Clock::time_point lastReport;
   auto monitor = KRVFinderSyncFolderMonitor::initWithQuietPeriod(
       kQuiet,
-      [&](const foundation::FileURL& root, const foundation::URLSet& changed) {
+      [&](const foundation::FileURL& root, const foundation::URLSet& changed, bool) {
         std::lock_guard lock(mutex);
         ++reports;
         if (changed.count(root)) rootReported = true;

@@ -31,9 +31,10 @@ std::shared_ptr<KRVFinderSync> KRVFinderSync::init() {
 
   std::weak_ptr<KRVFinderSync> weakPrincipal = principal;
   auto monitor = KRVFinderSyncFolderMonitor::initWithQuietPeriod(
-      kQuietPeriod, [weakPrincipal](const foundation::FileURL& rootURL, const foundation::URLSet& changedURLs) {
+      kQuietPeriod, [weakPrincipal](const foundation::FileURL& rootURL, const foundation::URLSet& changedURLs,
+                                    bool namesEverything) {
         if (auto strongPrincipal = weakPrincipal.lock()) {
-          strongPrincipal->p_workingCopyDidChangeAtRootURL(rootURL, changedURLs);
+          strongPrincipal->p_workingCopyDidChangeAtRootURL(rootURL, changedURLs, namesEverything);
         }
       });
   principal->i_folderMonitor = monitor;
@@ -43,6 +44,14 @@ std::shared_ptr<KRVFinderSync> KRVFinderSync::init() {
   workingCopies->setRootURLsDidChange([monitor](const foundation::URLSet& rootURLs) {
     if (auto current = findersync::defaultController()) current->setDirectoryURLs(rootURLs);
     monitor->setMonitoredRootURLs(listOf(rootURLs));
+  });
+
+  // A root the monitor watches whole keeps its status until the monitor
+  // reports a change of it.
+  workingCopies->setWatchEpoch([weakMonitor = std::weak_ptr<KRVFinderSyncFolderMonitor>(monitor)](
+                                   const std::string& rootPath) -> std::optional<std::uint64_t> {
+    if (auto strongMonitor = weakMonitor.lock()) return strongMonitor->wholeWatchEpochForRootPath(rootPath);
+    return std::nullopt;
   });
 
   // Every rescan of a root re-badges the items whose badge changed, whatever
@@ -71,7 +80,9 @@ void KRVFinderSync::beginObservingDirectoryAtURL(const foundation::FileURL& url)
 }
 
 void KRVFinderSync::endObservingDirectoryAtURL(const foundation::FileURL& url) {
-  KRVFinderSyncWorkingCopies::sharedWorkingCopies()->invalidateCachesForDirectoryURL(url);
+  // A root the monitor watches whole has nothing to catch up on when the
+  // folder is shown again; any other is scanned afresh then.
+  KRVFinderSyncWorkingCopies::sharedWorkingCopies()->invalidateUnwatchedCachesForDirectoryURL(url);
 }
 
 void KRVFinderSync::requestBadgeIdentifierForURL(const foundation::FileURL& url) {
@@ -80,10 +91,13 @@ void KRVFinderSync::requestBadgeIdentifierForURL(const foundation::FileURL& url)
 }
 
 void KRVFinderSync::p_workingCopyDidChangeAtRootURL(const foundation::FileURL& rootURL,
-                                                    const foundation::URLSet&) {
-  // One rescan of the root: the registry compares it with the root's
-  // previous scan and re-badges exactly the items whose badge changed,
-  // beyond the changed files the report names (it names at most 512, and
-  // none for changes Subversion made only inside ".svn").
-  KRVFinderSyncWorkingCopies::sharedWorkingCopies()->refreshBadgesForDirectoryURL(rootURL, true);
+                                                    const foundation::URLSet& changedURLs, bool namesEverything) {
+  // The registry rescans what the report covers (the folders of the named
+  // files, or the whole working copy when the report names less than every
+  // change), compares with the previous status and re-badges exactly the
+  // items whose badge changed, beyond the files the report names.
+  std::vector<std::string> changedPaths;
+  changedPaths.reserve(changedURLs.size());
+  for (const auto& url : changedURLs) changedPaths.push_back(url.path());
+  KRVFinderSyncWorkingCopies::sharedWorkingCopies()->workingCopyDidChange(rootURL, changedPaths, namesEverything);
 }

@@ -48,7 +48,8 @@ class KRVFinderSync : public findersync::FinderSync, public std::enable_shared_f
   void beginObservingDirectoryAtURL(const foundation::FileURL& url) override;
   void endObservingDirectoryAtURL(const foundation::FileURL& url) override;
   void requestBadgeIdentifierForURL(const foundation::FileURL& url) override;
-  void p_workingCopyDidChangeAtRootURL(const foundation::FileURL& rootURL, const foundation::URLSet& changedURLs);
+  void p_workingCopyDidChangeAtRootURL(const foundation::FileURL& rootURL, const foundation::URLSet& changedURLs,
+                                       bool namesEverything);
 
   // --- badge images (KRVFinderSync+BadgeImages.cpp); they use no instance state
   static void p_registerBadgeImages();

@@ -60,6 +60,7 @@ void KRVFinderSyncFolderMonitor::p_applyRootPaths(std::vector<std::string> rootP
   // already scheduled for them still report them; the others are forgotten.
   std::erase_if(i_pendingChangedURLs, [&](const auto& item) { return !i_rootPathSet.contains(item.first); });
   std::erase_if(i_generations, [&](const auto& item) { return !i_rootPathSet.contains(item.first); });
+  std::erase_if(i_partialRoots, [&](const auto& root) { return !i_rootPathSet.contains(root); });
   p_startStream();
 }
 
@@ -70,6 +71,7 @@ void KRVFinderSyncFolderMonitor::stop() {
     self->i_rootPathSet.clear();
     self->i_pendingChangedURLs.clear();
     self->i_generations.clear();
+    self->i_partialRoots.clear();
   });
 }
 
@@ -90,14 +92,26 @@ void KRVFinderSyncFolderMonitor::p_startStream() {
   });
   if (!stream) return;
   if (!stream->start(i_queue)) return;  // released here; monitoring stays off until the next list
+  std::lock_guard lock(i_streamLock);
   i_stream = std::move(stream);
 }
 
 void KRVFinderSyncFolderMonitor::p_stopStream() {
-  if (!i_stream) return;
-  i_stream->stop();
-  i_stream->invalidate();
-  i_stream.reset();
+  std::unique_ptr<fileevents::EventStream> stream;
+  {
+    std::lock_guard lock(i_streamLock);
+    stream = std::move(i_stream);
+  }
+  if (!stream) return;
+  stream->stop();
+  stream->invalidate();
+}
+
+std::optional<std::uint64_t> KRVFinderSyncFolderMonitor::wholeWatchEpochForRootPath(const std::string& rootPath) const {
+  std::string path = foundation::FileURL::fileURLWithPath(rootPath).standardizedPath();
+  std::lock_guard lock(i_streamLock);
+  if (!i_stream) return std::nullopt;
+  return i_stream->wholeWatchEpoch(path);
 }
 
 // The innermost root that is the path or one of its ancestors: a working
@@ -118,8 +132,15 @@ std::optional<std::string> KRVFinderSyncFolderMonitor::p_noteEventAtPath(const s
   auto root = p_rootPathForEventPath(path);
   if (!root) return std::nullopt;
   auto& pending = i_pendingChangedURLs[*root];
-  if (!isInsideSvnArea(path) && pending.size() < kMaxChangedURLsPerRoot) {
-    pending.insert(foundation::FileURL::fileURLWithPath(path));
+  if (isInsideSvnArea(path)) {
+    i_partialRoots.insert(*root);
+  } else {
+    auto url = foundation::FileURL::fileURLWithPath(path);
+    if (pending.size() < kMaxChangedURLsPerRoot) {
+      pending.insert(std::move(url));
+    } else if (!pending.contains(url)) {
+      i_partialRoots.insert(*root);
+    }
   }
   ++i_generations[*root];
   return root;
@@ -144,9 +165,11 @@ void KRVFinderSyncFolderMonitor::p_deliverIfQuietForRootPath(const std::string& 
     i_pendingChangedURLs.erase(pending);
   }
   i_generations.erase(rootPath);
+  const bool namesEverything = i_partialRoots.erase(rootPath) == 0;
   auto rootURL = foundation::FileURL::fileURLWithPath(rootPath);
   if (!i_changeHandler) return;
-  dispatch::mainQueue().async([handler = i_changeHandler, rootURL = std::move(rootURL), changed = std::move(changed)] {
-    handler(rootURL, changed);
-  });
+  dispatch::mainQueue().async(
+      [handler = i_changeHandler, rootURL = std::move(rootURL), changed = std::move(changed), namesEverything] {
+        handler(rootURL, changed, namesEverything);
+      });
 }

@@ -8,6 +8,12 @@
 // handler runs on the main queue, with the root URL and at most 512 changed
 // file URLs (possibly none: changes inside ".svn" only).
 //
+// wholeWatchEpochForRootPath() may be called from any thread: while a root
+// is watched whole it returns a number that stays the same until watching
+// it breaks (watch limit, overflow, the root gone, a new root list), so a
+// status computed while the number held stays current until a report for
+// the root says otherwise.
+//
 // Lifetime: work queued on the monitor's queue and pending timers hold the
 // monitor strongly; the event stream holds it weakly. The destructor stops
 // the stream and waits for a stream callback in progress, so no callback
@@ -17,6 +23,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -41,7 +48,10 @@ class KRVFinderSyncFolderMonitor : public std::enable_shared_from_this<KRVFinder
 
 
  public:
-  using ChangeHandler = std::function<void(const foundation::FileURL& rootURL, const foundation::URLSet& changedURLs)>;
+  // namesEverything: the set names every change of the burst: nothing
+  // happened inside ".svn" and no file was left out beyond 512.
+  using ChangeHandler = std::function<void(const foundation::FileURL& rootURL, const foundation::URLSet& changedURLs,
+                                           bool namesEverything)>;
 
   // latency: the event stream's batching window (0.5 s in the product; tests pass less)
   static std::shared_ptr<KRVFinderSyncFolderMonitor> initWithQuietPeriod(double quietPeriod,
@@ -52,6 +62,8 @@ class KRVFinderSyncFolderMonitor : public std::enable_shared_from_this<KRVFinder
   void setMonitoredRootURLs(const std::vector<foundation::FileURL>& rootURLs);
   // Stops monitoring and forgets pending changes (on the queue).
   void stop();
+  // See above; the path is standardised first. Any thread.
+  std::optional<std::uint64_t> wholeWatchEpochForRootPath(const std::string& rootPath) const;
   ~KRVFinderSyncFolderMonitor();
 
   KRVFinderSyncFolderMonitor(const KRVFinderSyncFolderMonitor&) = delete;
@@ -74,10 +86,15 @@ class KRVFinderSyncFolderMonitor : public std::enable_shared_from_this<KRVFinder
   const double i_quietPeriod;
   const ChangeHandler i_changeHandler;
   const std::shared_ptr<dispatch::Queue> i_queue;
+  // Replaced on i_queue only, under i_streamLock, which wholeWatchEpoch
+  // readers on other threads take too.
+  mutable std::mutex i_streamLock;
   std::unique_ptr<fileevents::EventStream> i_stream;
   std::optional<std::vector<std::string>> i_rootPaths;
   std::unordered_map<std::string, foundation::URLSet> i_pendingChangedURLs;
   std::unordered_map<std::string, std::uint64_t> i_generations;
+  // Roots whose pending burst names less than every change.
+  std::unordered_set<std::string> i_partialRoots;
   const double i_latency;
   // i_rootPaths as a set, for the root lookup of each event.
   std::unordered_set<std::string, StringHash, std::equal_to<>> i_rootPathSet;

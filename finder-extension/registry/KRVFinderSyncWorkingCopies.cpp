@@ -99,6 +99,16 @@ void KRVFinderSyncWorkingCopies::setBadgesDidChange(BadgesDidChange callback) {
   _badgesDidChange = std::move(callback);
 }
 
+KRVFinderSyncWorkingCopies::WatchEpoch KRVFinderSyncWorkingCopies::watchEpoch() const {
+  std::lock_guard lock(_rootURLsDidChangeLock);
+  return _watchEpoch;
+}
+
+void KRVFinderSyncWorkingCopies::setWatchEpoch(WatchEpoch source) {
+  std::lock_guard lock(_rootURLsDidChangeLock);
+  _watchEpoch = std::move(source);
+}
+
 std::optional<foundation::FileURL> KRVFinderSyncWorkingCopies::p_groupDirectoryURL() const {
   auto group = container::containerURLForSecurityApplicationGroupIdentifier(container::kSharedGroupIdentifier);
   if (!group) return std::nullopt;
@@ -128,6 +138,23 @@ std::optional<std::string> KRVFinderSyncWorkingCopies::p_sharedConfigDirectoryPa
   struct stat st;
   if (stat(configDirectory.appendingPathComponent("config").path().c_str(), &st) != 0) return std::nullopt;
   return configDirectory.path();
+}
+
+KRVFinderSyncWorkingCopies::ConfigStamp KRVFinderSyncWorkingCopies::p_configStamp() const {
+  ConfigStamp stamp{p_sharedConfigDirectoryPath(), {}};
+  if (!stamp.directory) return stamp;
+  // The two files Subversion reads from a configuration folder.
+  for (const char* name : {"/config", "/servers"}) {
+    struct stat st;
+    if (stat((*stamp.directory + name).c_str(), &st) != 0) {
+      stamp.files.insert(stamp.files.end(), {-1, -1, -1, -1});
+      continue;
+    }
+    stamp.files.insert(stamp.files.end(), {static_cast<std::int64_t>(st.st_ino), static_cast<std::int64_t>(st.st_size),
+                                           static_cast<std::int64_t>(st.st_mtim.tv_sec),
+                                           static_cast<std::int64_t>(st.st_mtim.tv_nsec)});
+  }
+  return stamp;
 }
 
 void KRVFinderSyncWorkingCopies::p_manifestDidUpdate() { reloadManifest(); }

@@ -49,6 +49,9 @@ const oslog::Logger& log() {
   return logger;
 }
 
+// Epochs of whole watching, unique in the process; 0 means "not whole".
+std::atomic<std::uint64_t> lastEpoch{0};
+
 // One line per shortage, until watching is whole again.
 std::atomic<bool> shortageLogged{false};
 
@@ -79,7 +82,9 @@ struct EventStream::Core {
         roots(std::move(roots)),
         latency(latency),
         callback(std::move(callback)),
-        incomplete(this->roots.size(), false), gone(this->roots.size(), false) {}
+        incomplete(this->roots.size(), false),
+        gone(this->roots.size(), false),
+        epochs(std::make_unique<std::atomic<std::uint64_t>[]>(this->roots.size())) {}
   ~Core() {
     if (fd >= 0) close(fd);
     close(wakeFd);
@@ -116,6 +121,14 @@ struct EventStream::Core {
   // itself is gone (deleted, or moved away with its watches).
   std::vector<bool> incomplete;
   std::vector<bool> gone;
+  // Per root: its epoch of whole watching, or 0. Written by the thread that
+  // watches, read by any.
+  std::unique_ptr<std::atomic<std::uint64_t>[]> epochs;
+
+  void markIncomplete(size_t root) {
+    incomplete[root] = true;
+    epochs[root] = 0;
+  }
 
   void note(std::string path) { noted.push_back(std::move(path)); }
 
@@ -161,10 +174,11 @@ struct EventStream::Core {
           // The watch limit: report the root, so nothing is lost silently,
           // and keep checking it until it can be watched whole.
           if (errno == ENOSPC) logWatchLimit(roots[root]);
-          incomplete[root] = true;
+          markIncomplete(root);
           note(roots[root]);
         } else if (folder == roots[root]) {
-          incomplete[root] = gone[root] = true;  // looked for until it is back
+          markIncomplete(root);  // looked for until it is back
+          gone[root] = true;
         }
         // Any other folder that vanished meanwhile has reported its removal.
         continue;
@@ -205,8 +219,10 @@ struct EventStream::Core {
 
   // Watches a root whole, afresh; it stays incomplete if that fails again.
   void watchRoot(size_t root) {
+    epochs[root] = 0;
     incomplete[root] = gone[root] = false;
     watchTree(roots[root], root, false);
+    if (!incomplete[root]) epochs[root] = ++lastEpoch;
   }
 
   // After an overflow the watch set may have missed folders that came and
@@ -227,7 +243,8 @@ struct EventStream::Core {
   void loseRoot(size_t root) {
     dropTree(roots[root]);
     note(roots[root]);
-    incomplete[root] = gone[root] = true;
+    markIncomplete(root);
+    gone[root] = true;
   }
 
   bool anyIncomplete() const {
@@ -264,6 +281,7 @@ struct EventStream::Core {
 
   void handle(const inotify_event& event) {
     if (event.mask & IN_Q_OVERFLOW) {
+      for (size_t i = 0; i < roots.size(); ++i) epochs[i] = 0;
       recoverFromOverflow();
       return;
     }
@@ -421,12 +439,24 @@ void EventStream::stop() {
     // An eventfd refuses a write only when its counter is full: already woken.
   }
   if (core.reader.joinable()) core.reader.join();
+  for (size_t i = 0; i < core.roots.size(); ++i) core.epochs[i] = 0;
   if (timer != nullptr) {
     g_source_destroy(timer);
     g_source_unref(timer);
   }
   // A callback running on the queue right now must end before stop() returns.
   if (!onQueue) std::lock_guard wait(core.delivery);
+}
+
+std::optional<std::uint64_t> EventStream::wholeWatchEpoch(const std::string& root) const {
+  const Core& core = *core_;
+  for (size_t i = 0; i < core.roots.size(); ++i) {
+    if (core.roots[i] != root) continue;
+    std::uint64_t epoch = core.epochs[i];
+    if (epoch == 0) return std::nullopt;
+    return epoch;
+  }
+  return std::nullopt;
 }
 
 void EventStream::invalidate() {

@@ -33,6 +33,13 @@
 //   window of that many seconds, and every path of the window arrives in one
 //   callback when it closes (a path seen twice in a window comes once).
 //
+// - wholeWatchEpoch() tells whether a root is watched whole right now: a
+//   number that stays the same for as long as the root stays watched whole
+//   without a break, or nothing while it is not (before start(), after
+//   stop(), the watch limit, no inotify instance, the root gone). A number
+//   taken before some work that is still current afterwards means that
+//   every change made since has been or will be reported.
+//
 // Threads: all members may be called from any thread. start() sets up the
 // watches on the calling thread before it returns, so every change made
 // after start() returns is reported; reading events and the callback run on
@@ -41,7 +48,9 @@
 // itself from inside the callback, where the callback in progress finishes.
 #pragma once
 
+#include <cstdint>
 #include <functional>
+#include <optional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -71,6 +80,8 @@ class EventStream {
   void stop();
   // Detaches the stream from its queue for good; start() fails afterwards.
   void invalidate();
+  // See the contract above; `root` as given to create().
+  std::optional<std::uint64_t> wholeWatchEpoch(const std::string& root) const;
 
   struct Core;
 

@@ -17,6 +17,13 @@ namespace svn::detail {
 
 namespace {
 
+// How an item's string field is sent.
+enum : char { kNull = 0, kLiteral = 1, kSameAsBefore = 2, kSameAsPath = 3 };
+
+std::uint64_t zigzag(std::int64_t value) {
+  return (static_cast<std::uint64_t>(value) << 1) ^ static_cast<std::uint64_t>(value >> 63);
+}
+
 // Longer strings and chains are taken for a garbled stream.
 constexpr std::int64_t kMaxString = 1 << 24;
 constexpr std::int64_t kMaxChain = 1000;
@@ -45,7 +52,31 @@ void optionFields(Options& o, Visit visit) {
 
 }  // namespace
 
-void RecordWriter::integer(std::int64_t value) { buffer_.append(reinterpret_cast<const char*>(&value), sizeof value); }
+void RecordWriter::integer(std::int64_t value) {
+  std::uint64_t bits = zigzag(value);
+  while (bits >= 0x80) {
+    buffer_.push_back(static_cast<char>((bits & 0x7F) | 0x80));
+    bits >>= 7;
+  }
+  buffer_.push_back(static_cast<char>(bits));
+}
+
+void RecordWriter::itemString(std::size_t field, const char* text, const char* path) {
+  auto& last = last_[field];
+  if (text == nullptr) {
+    byte(kNull);
+  } else if (std::strcmp(text, path) == 0) {
+    byte(kSameAsPath);
+  } else if (last && *last == text) {
+    byte(kSameAsBefore);
+  } else {
+    byte(kLiteral);
+    std::size_t length = std::strlen(text);
+    integer(static_cast<std::int64_t>(length));
+    buffer_.append(text, length);
+    last.emplace(text, length);
+  }
+}
 
 void RecordWriter::string(const char* text) {
   byte(text != nullptr ? 1 : 0);
@@ -72,9 +103,15 @@ void RecordWriter::request(const ScanRequest& request) {
 
 void RecordWriter::item(const char* path, const svn_client_status_t& status) {
   byte('I');
-  string(path);
+  std::size_t length = std::strlen(path), shared = 0;
+  while (shared < length && shared < lastPath_.size() && path[shared] == lastPath_[shared]) ++shared;
+  integer(static_cast<std::int64_t>(shared));
+  integer(static_cast<std::int64_t>(length - shared));
+  buffer_.append(path + shared, length - shared);
+  lastPath_.assign(path, length);
   integerFields(status, [&](const auto& field) { integer(static_cast<std::int64_t>(field)); });
-  stringFields(status, [&](const char* field) { string(field); });
+  std::size_t index = 0;
+  stringFields(status, [&](const char* field) { itemString(index++, field, path); });
   lock(status.lock);
   lock(status.repos_lock);
 }
@@ -86,6 +123,9 @@ void RecordWriter::skipped(const std::string& path) {
 
 void RecordWriter::end(svn_error_t* err) {
   byte('E');
+  // The next scan's items start afresh, as its reader does.
+  lastPath_.clear();
+  for (auto& last : last_) last.reset();
   err = svn_error_purge_tracing(err);
   std::int64_t links = 0;
   for (svn_error_t* link = err; link != nullptr; link = link->child) ++links;
@@ -111,6 +151,11 @@ bool RecordWriter::flush(std::size_t atLeast) {
 
 bool RecordReader::read(void* into, std::size_t size) {
   auto* at = static_cast<char*>(into);
+  if (size <= end_ - start_) {
+    std::memcpy(at, buffer_ + start_, size);
+    start_ += size;
+    return true;
+  }
   while (size > 0) {
     if (start_ == end_) {
       ssize_t n = ::read(fd_, buffer_, sizeof buffer_);
@@ -126,6 +171,48 @@ bool RecordReader::read(void* into, std::size_t size) {
     size -= take;
   }
   return true;
+}
+
+bool RecordReader::integer(std::int64_t& value) {
+  std::uint64_t bits = 0;
+  for (int shift = 0; shift < 64; shift += 7) {
+    char c = 0;
+    if (!byte(c)) return false;
+    bits |= static_cast<std::uint64_t>(c & 0x7F) << shift;
+    if ((c & 0x80) == 0) {
+      value = static_cast<std::int64_t>(bits >> 1) ^ -static_cast<std::int64_t>(bits & 1);
+      return true;
+    }
+  }
+  return false;
+}
+
+bool RecordReader::itemString(std::size_t field, const char*& text) {
+  char how = 0;
+  if (!byte(how)) return false;
+  auto& last = last_[field];
+  text = nullptr;
+  switch (how) {
+    case kNull:
+      return true;
+    case kSameAsPath:
+      text = lastPath_.c_str();
+      return true;
+    case kSameAsBefore:
+      if (!last) return false;
+      text = last->c_str();
+      return true;
+    case kLiteral: {
+      std::int64_t length = 0;
+      if (!integer(length) || length < 0 || length > kMaxString) return false;
+      last.emplace(static_cast<std::size_t>(length), '\0');
+      if (!read(last->data(), static_cast<std::size_t>(length))) return false;
+      text = last->c_str();
+      return true;
+    }
+    default:
+      return false;
+  }
 }
 
 bool RecordReader::string(const char*& text) {
@@ -176,13 +263,23 @@ bool RecordReader::request(ScanRequest& request) {
 
 bool RecordReader::item(const char*& path, svn_client_status_t& status) {
   status = {};
-  bool ok = string(path) && path != nullptr;
+  std::int64_t shared = 0, rest = 0;
+  if (!integer(shared) || !integer(rest) || shared < 0 || static_cast<std::size_t>(shared) > lastPath_.size() ||
+      rest < 0 || rest > kMaxString)
+    return false;
+  lastPath_.resize(static_cast<std::size_t>(shared + rest));
+  if (!read(lastPath_.data() + shared, static_cast<std::size_t>(rest))) return false;
+  // A path holds no NUL: one that does is garbled.
+  if (lastPath_.find('\0') != std::string::npos) return false;
+  path = lastPath_.c_str();
+  bool ok = true;
   integerFields(status, [&](auto& field) {
     std::int64_t value = 0;
     ok = ok && integer(value);
     field = static_cast<std::remove_reference_t<decltype(field)>>(value);
   });
-  stringFields(status, [&](const char*& field) { ok = ok && string(field); });
+  std::size_t index = 0;
+  stringFields(status, [&](const char*& field) { ok = ok && itemString(index++, field); });
   return ok && lock(status.lock) && lock(status.repos_lock);
 }
 

@@ -5,8 +5,12 @@
 // configuration folder (or none) and the four options. The answer is any
 // number of 'I' records (an item: its path and the client status record)
 // and 'S' records (a skipped name), then one 'E' record: the error chain,
-// outermost first, empty on success. Integers are 64-bit in the machine's
-// order, strings a presence byte, a length and the bytes. Readers check
+// outermost first, empty on success. Integers are zigzag varints, strings a
+// presence byte, a length and the bytes. Within items, which a walk sends
+// by the hundred thousand, a path is sent as the length it shares with the
+// previous item's path and the rest, and a string field as "same as in the
+// previous item" or "same as the path" where it is: a record is about a
+// third of its plain size. Readers check
 // every length and count, so a stream cut short or garbled reads as false,
 // never as a wrong record. Writing to a socket never raises SIGPIPE; a
 // helper writing to a pipe whose reader is gone ends by SIGPIPE.
@@ -15,6 +19,7 @@
 #include <svn_client.h>
 #include <svn_error.h>
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -44,11 +49,14 @@ class RecordWriter {
   void byte(char c) { buffer_.push_back(c); }
   void integer(std::int64_t value);
   void string(const char* text);
+  void itemString(std::size_t field, const char* text, const char* path);
   void lock(const svn_lock_t* lock);
 
   int fd_;
   bool socket_;
   std::string buffer_;
+  std::string lastPath_;
+  std::array<std::optional<std::string>, 9> last_;  // each string field of the previous item
 };
 
 class RecordReader {
@@ -65,9 +73,15 @@ class RecordReader {
   bool end(svn_error_t*& err);
 
  private:
-  bool byte(char& c) { return read(&c, 1); }
-  bool integer(std::int64_t& value) { return read(&value, sizeof value); }
+  // Most reads are served from the buffer without a call.
+  bool byte(char& c) {
+    if (start_ == end_) return read(&c, 1);
+    c = buffer_[start_++];
+    return true;
+  }
+  bool integer(std::int64_t& value);
   bool string(const char*& text);
+  bool itemString(std::size_t field, const char*& text);
   bool lock(const svn_lock_t*& lock);
   bool read(void* into, std::size_t size);
 
@@ -75,6 +89,10 @@ class RecordReader {
   apr_pool_t* pool_;
   char buffer_[64 * 1024];
   std::size_t start_ = 0, end_ = 0;
+  // The previous item's path and string fields: an item's strings point
+  // into these, so they last until the next item is read.
+  std::string lastPath_;
+  std::array<std::optional<std::string>, 9> last_;
 };
 
 }  // namespace svn::detail

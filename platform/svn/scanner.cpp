@@ -46,8 +46,16 @@ void fillStatus2(svn_wc_status2_t& out, const svn_client_status_t& in, apr_pool_
   out.repos_prop_status = in.repos_prop_status;
   // The record is handed on read-only; the old type merely lacks the const.
   out.repos_lock = const_cast<svn_lock_t*>(in.repos_lock);
-  if (in.repos_root_url != nullptr && in.repos_relpath != nullptr)
-    out.url = svn_path_url_add_component2(in.repos_root_url, in.repos_relpath, pool);
+  // svn_path_url_add_component2() for the canonical URL and relpath the
+  // walk reports, without its canonicality checks, which cost more than
+  // the rest of an item's handling.
+  if (in.repos_root_url != nullptr && in.repos_relpath != nullptr) {
+    if (*in.repos_relpath == '\0') {
+      out.url = in.repos_root_url;
+    } else {
+      out.url = apr_pstrcat(pool, in.repos_root_url, "/", svn_path_uri_encode(in.repos_relpath, pool), nullptr);
+    }
+  }
   out.ood_last_cmt_rev = in.ood_changed_rev;
   out.ood_last_cmt_date = in.ood_changed_date;
   out.ood_kind = in.ood_kind;

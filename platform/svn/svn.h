@@ -14,7 +14,9 @@
 //   runs in a helper process, "korvane-status-scan" beside the running
 //   executable (helper.h), which hands the items back: damage to a working
 //   copy's database that makes libsvn abort ends only the helper, and the
-//   scan fails with SVN_ERR_WC_CORRUPT.
+//   scan fails with SVN_ERR_WC_CORRUPT. A wc.db that another program holds
+//   locked fails the scan with SVN_ERR_SQLITE_BUSY after about 0.25 s,
+//   not after Subversion's built-in 10 s (busy_timeout.cpp).
 // - A file name that is not UTF-8 stops Subversion's walk at its folder;
 //   the scan then walks the working copy again around such folders (their
 //   items one by one), so every other item is reported as usual, and hands

@@ -29,6 +29,7 @@ constexpr double kLongQuiet = 1.0;
 struct Report {
   std::string root;
   Paths changed;
+  bool namesEverything = true;
 };
 
 // Reports land here on the main queue, which only the test thread runs. The
@@ -55,9 +56,9 @@ class FolderMonitor : public ::testing::Test {
     auto recorder = recorder_;
     monitor = KRVFinderSyncFolderMonitor::initWithQuietPeriod(
         quietPeriod,
-        [recorder](const FileURL& root, const foundation::URLSet& changed) {
+        [recorder](const FileURL& root, const foundation::URLSet& changed, bool namesEverything) {
           if (!dispatch::mainQueue().isCurrent()) recorder->offMain = true;
-          Report report{root.path(), {}};
+          Report report{root.path(), {}, namesEverything};
           for (const auto& url : changed) report.changed.insert(url.path());
           recorder->reports.push_back(std::move(report));
         },
@@ -237,6 +238,7 @@ TEST_F(FolderMonitor, SvnAreaEventsExtendTheBurstWithoutNamingFiles) {
   auto mine = reportsOf(root);
   ASSERT_EQ(mine.size(), 1u) << "the .svn writes kept the burst open";
   EXPECT_EQ(mine[0].changed, Paths{root + "/file"});
+  EXPECT_FALSE(mine[0].namesEverything) << "the .svn writes are no file's";
 
   // A burst only inside .svn reports the root with nothing in it; names
   // that merely begin with ".svn" are ordinary files.
@@ -244,11 +246,13 @@ TEST_F(FolderMonitor, SvnAreaEventsExtendTheBurstWithoutNamingFiles) {
   writeFile(root + "/.svn/wc.db-journal", "j");
   ASSERT_TRUE(dispatch::runMainUntil([&] { return !reportsOf(root).empty(); }, 10s));
   EXPECT_TRUE(reportsOf(root)[0].changed.empty());
+  EXPECT_FALSE(reportsOf(root)[0].namesEverything);
   reports().clear();
   writeFile(root + "/.svnignore", "1");
   writeFile(root + "/.svn-notes", "1");
   ASSERT_TRUE(waitForChange(root, root + "/.svn-notes"));
   EXPECT_EQ(findReport(root, root + "/.svn-notes")->changed, (Paths{root + "/.svnignore", root + "/.svn-notes"}));
+  EXPECT_TRUE(findReport(root, root + "/.svn-notes")->namesEverything);
 }
 
 TEST_F(FolderMonitor, ABurstHoldsAtMost512Files) {
@@ -262,6 +266,7 @@ TEST_F(FolderMonitor, ABurstHoldsAtMost512Files) {
   ASSERT_TRUE(dispatch::runMainUntil([&] { return !reports().empty(); }, 20s));
   ASSERT_EQ(reports().size(), 1u);
   EXPECT_EQ(reports()[0].changed.size(), 512u);
+  EXPECT_FALSE(reports()[0].namesEverything) << "88 files were left out";
   for (const auto& path : reports()[0].changed) {
     EXPECT_EQ(path.rfind(root + "/f", 0), 0u) << path;
   }
@@ -315,11 +320,20 @@ TEST_F(FolderMonitor, AnEmptyListOrStopEndsTheStreamAndANewListStartsIt) {
   waitUntilWatching(root);
   EXPECT_EQ(openInotifyInstances(), before + 1);
 
+  // The whole-watch epoch is there for the root (however its path is
+  // written) and for nothing else, until the stream goes.
+  auto epoch = monitor->wholeWatchEpochForRootPath(root);
+  EXPECT_TRUE(epoch);
+  EXPECT_EQ(monitor->wholeWatchEpochForRootPath(root + "/"), epoch);
+  EXPECT_FALSE(monitor->wholeWatchEpochForRootPath(dir / "elsewhere"));
+
   setRoots({});
   EXPECT_TRUE(testsupport::waitFor([&] { return openInotifyInstances() == before; }, 5s));
+  EXPECT_FALSE(monitor->wholeWatchEpochForRootPath(root));
 
   setRoots({root});
   waitUntilWatching(root);
+  EXPECT_NE(monitor->wholeWatchEpochForRootPath(root), epoch) << "a new stream, a new epoch";
   monitor->stop();
   EXPECT_TRUE(testsupport::waitFor([&] { return openInotifyInstances() == before; }, 5s));
 

@@ -389,6 +389,155 @@ TEST_F(BadgesTest, AScanBlockedByAnotherSvnKeepsTheLastGoodBadges) {
   EXPECT_EQ(recorder.changes->at(wc + "/top.txt"), "");
 }
 
+// A root the monitor watches whole keeps its status however long it is
+// quiet, until watching breaks or someone invalidates it; a status taken
+// while the root was not watched whole lives 2.0 s.
+TEST_F(BadgesTest, AWatchedRootKeepsItsStatusUntilWatchingBreaks) {
+  std::string wc = copyOf(plain_, "wc"), top = wc + "/top.txt";
+  registerRoots({wc});
+  auto epoch = std::make_shared<std::atomic<std::uint64_t>>(7);  // 0: not watched whole
+  registry_->setWatchEpoch([epoch](const std::string& root) -> std::optional<std::uint64_t> {
+    EXPECT_FALSE(root.empty());
+    if (auto value = epoch->load()) return value;
+    return std::nullopt;
+  });
+  ScanCounter counter(wc);
+  EXPECT_EQ(badge(top), none);
+  const int perScan = counter.scans();
+
+  writeFile(top, "changed\n");
+  clock_.advance(1h);
+  EXPECT_EQ(badge(top), none) << "answered from the watched root's status";
+  registry_->invalidateUnwatchedCachesForDirectoryURL(url(wc + "/d"));
+  EXPECT_EQ(badge(top), none);
+  EXPECT_EQ(counter.scans(), perScan);
+
+  epoch->store(8);  // watching broke and started again: a change may be lost
+  EXPECT_EQ(badge(top), "modified");
+  EXPECT_EQ(counter.scans(), 2 * perScan);
+
+  epoch->store(0);
+  invalidate(wc);
+  writeFile(top, "t\n");
+  EXPECT_EQ(badge(top), none);
+  epoch->store(9);  // watched from now on, but not before that scan
+  writeFile(top, "changed again\n");
+  clock_.advance(1500ms);
+  EXPECT_EQ(badge(top), none);
+  registry_->invalidateUnwatchedCachesForDirectoryURL(url(wc));
+  EXPECT_EQ(badge(top), "modified");
+  EXPECT_EQ(counter.scans(), 4 * perScan);
+
+  writeFile(top, "t\n");
+  invalidate(wc);
+  EXPECT_EQ(badge(top), none) << "an explicit invalidation ends a watched status too";
+}
+
+// The configuration the scans read (global-ignores here) ends a watched
+// status once the lifetime a status has anyway is over.
+TEST_F(BadgesTest, AChangedSubversionConfigurationEndsTheStatus) {
+  std::string wc = copyOf(plain_, "wc"), loose = wc + "/notes.bak";
+  writeFile(loose, "x\n");
+  testsupport::makeDirs(groupDir() + "/SubversionConfig");
+  writeFile(groupDir() + "/SubversionConfig/config", "[miscellany]\nglobal-ignores = *.tmp\n");
+  registerRoots({wc});
+  registry_->setWatchEpoch([](const std::string&) -> std::optional<std::uint64_t> { return 1; });
+  EXPECT_EQ(badge(loose), "unversioned");
+  clock_.advance(1h);
+  EXPECT_EQ(badge(loose), "unversioned") << "watched, and the configuration is as it was";
+  writeFile(groupDir() + "/SubversionConfig/config", "[miscellany]\nglobal-ignores = *.bak\n");
+  clock_.advance(2100ms);
+  EXPECT_EQ(badge(loose), none);
+  std::remove((groupDir() + "/SubversionConfig/config").c_str());
+  clock_.advance(2100ms);
+  EXPECT_EQ(badge(loose), "unversioned") << "the built-in defaults do not ignore it";
+}
+
+// Another program holding one working copy's database locked costs that
+// working copy's scan a short wait only: the other one is answered, the
+// locked one keeps its last good badges, and it is scanned again by itself
+// once the lock is gone.
+TEST_F(BadgesTest, ALockedDatabaseHoldsUpNobodyAndIsTriedAgainLater) {
+  std::string locked = copyOf(plain_, "locked"), other = copyOf(plain_, "other");
+  writeFile(locked + "/top.txt", "changed\n");
+  registerRoots({locked, other});
+  EXPECT_EQ(badge(locked + "/top.txt"), "modified");
+  EXPECT_EQ(badge(other + "/top.txt"), none);
+  ChangeRecorder recorder;
+  registry_->setBadgesDidChange(recorder.callback());
+
+  std::string held = base() + "/held", release = base() + "/release", done = base() + "/done";
+  ASSERT_EQ(std::system(("(echo 'BEGIN EXCLUSIVE;'; echo '.shell touch " + held + "'; while [ ! -e " + release +
+                         " ]; do sleep 0.1; done; echo 'COMMIT;'; echo '.shell touch " + done + "') | sqlite3 " +
+                         locked + "/.svn/wc.db &")
+                            .c_str()),
+            0);
+  ASSERT_TRUE(testsupport::waitFor([&] { return testsupport::exists(held); }, 10s));
+  writeFile(locked + "/top.txt", "t\n");
+  writeFile(other + "/top.txt", "changed\n");
+  invalidate(locked);
+  invalidate(other);
+  for (int round = 0; round < 3; ++round) {
+    EXPECT_EQ(badge(locked + "/top.txt"), "modified") << "the last good badge";
+    EXPECT_EQ(badge(other + "/top.txt"), "modified") << "answered while the other database is locked";
+    invalidate(other);
+  }
+  EXPECT_NE(logText().find("Status scan of " + locked + " failed: E200033"), std::string::npos) << logText();
+  EXPECT_FALSE(recorder.changes->contains(locked + "/top.txt"));
+
+  writeFile(release, "");
+  ASSERT_TRUE(testsupport::waitFor([&] { return testsupport::exists(done); }, 10s));
+  EXPECT_TRUE(dispatch::runMainUntil([&] { return recorder.changes->contains(locked + "/top.txt"); }, 30s))
+      << "scanned again after the back-off, with nobody asking";
+  EXPECT_EQ(recorder.changes->at(locked + "/top.txt"), "");
+  EXPECT_EQ(badge(locked + "/top.txt"), none);
+}
+
+// A change report that names every change of a watched root scans only the
+// folders of the named files: an edit it does not name stays unseen until
+// a report that names less than everything, or a new folder, makes the
+// whole root scanned again. Folders above take their badges anew.
+TEST_F(BadgesTest, AReportNamingEveryChangeRescansOnlyTheFoldersOfItsFiles) {
+  std::string wc = copyOf(plain_, "wc");
+  registerRoots({wc});
+  registry_->setWatchEpoch([](const std::string&) -> std::optional<std::uint64_t> { return 1; });
+  ChangeRecorder recorder;
+  registry_->setBadgesDidChange(recorder.callback());
+  auto report = [&](const std::vector<std::string>& paths, bool namesEverything) {
+    registry_->workingCopyDidChange(url(wc), paths, namesEverything);
+  };
+  EXPECT_EQ(badge(wc + "/top.txt"), none);
+
+  writeFile(wc + "/d/b.txt", "changed\n");
+  writeFile(wc + "/top.txt", "changed\n");
+  report({wc + "/d/b.txt"}, true);
+  EXPECT_EQ(badge(wc + "/d/b.txt"), "modified");
+  EXPECT_EQ(badge(wc + "/d"), "modified");
+  EXPECT_EQ(badge(wc), "modified");
+  EXPECT_EQ(badge(wc + "/top.txt"), none) << "its folder was not named, so not scanned";
+  EXPECT_EQ(*recorder.changes, (std::map<std::string, std::string>{
+                                   {wc, "modified"}, {wc + "/d", "modified"}, {wc + "/d/b.txt", "modified"}}));
+
+  writeFile(wc + "/d/b.txt", "b\n");
+  testsupport::makeDirs(wc + "/d/loose");
+  writeFile(wc + "/d/loose/x", "x\n");  // inside an unversioned folder
+  report({wc + "/d/b.txt", wc + "/d/loose/x"}, true);
+  EXPECT_EQ(badge(wc + "/d/b.txt"), none);
+  EXPECT_EQ(badge(wc + "/d/loose"), "unversioned");
+  EXPECT_EQ(badge(wc + "/d/loose/x"), none);
+  EXPECT_EQ(badge(wc), "modified") << "from d/loose, the roll-up of all d's items";
+  EXPECT_EQ(badge(wc + "/top.txt"), none);
+
+  report({wc + "/d/b.txt"}, false);
+  EXPECT_EQ(badge(wc + "/top.txt"), "modified") << "a report naming less than everything scans it whole";
+  writeFile(wc + "/top.txt", "t\n");
+  testsupport::makeDirs(wc + "/fresh");
+  report({wc + "/fresh"}, true);
+  EXPECT_EQ(badge(wc + "/fresh"), "unversioned");
+  EXPECT_EQ(badge(wc + "/top.txt"), none) << "a new folder makes it whole";
+  EXPECT_EQ(recorder.changes->at(wc + "/top.txt"), "");
+}
+
 // Warm-ups and invalidations nobody waits for collapse: 1,500 of each,
 // queued behind a request, cost one scan.
 TEST_F(BadgesTest, QueuedRefreshesOfARootCollapseIntoOneScan) {

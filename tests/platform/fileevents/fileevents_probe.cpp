@@ -4,6 +4,8 @@
 // line, and exits 0 (1 when nothing came within SECONDS, 10 by default).
 // With UNTIL it waits for that path instead, printing everything seen, and
 // exits 1 when it did not come within SECONDS.
+// On standard error it says whether ROOT was watched whole once started and
+// again at the end ("watched whole: yes" or "no").
 // The tests run it where the number of watches is limited.
 #include <algorithm>
 #include <condition_variable>
@@ -29,6 +31,8 @@ int main(int argc, char** argv) {
     arrived.notify_one();
   });
   if (!stream || !stream->start(queue)) return 3;
+  auto sayWhole = [&] { std::fprintf(stderr, "watched whole: %s\n", stream->wholeWatchEpoch(argv[1]) ? "yes" : "no"); };
+  sayWhole();
   if (argc >= 4) std::fclose(std::fopen(argv[3], "w"));
   std::unique_lock lock(mutex);
   if (argc == 5) {
@@ -36,6 +40,7 @@ int main(int argc, char** argv) {
     bool came = arrived.wait_for(lock, std::chrono::seconds(seconds),
                                  [&] { return std::find(seen.begin(), seen.end(), until) != seen.end(); });
     for (const auto& path : seen) std::printf("%s\n", path.c_str());
+    sayWhole();
     return came ? 0 : 1;
   }
   if (!arrived.wait_for(lock, std::chrono::seconds(seconds), [&] { return batches != 0; })) return 1;

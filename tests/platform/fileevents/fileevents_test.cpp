@@ -242,10 +242,12 @@ TEST(EventStream, AFolderThatCannotBeWatchedIsReportedAsAChangeOfItsRoot) {
                                   testsupport::binDir() + "/fileevents_probe", dir / "root"});
   ASSERT_EQ(result.status, 0) << result.err;
   EXPECT_EQ(result.out, dir / "root" + "\n");
+  EXPECT_NE(result.err.find("watched whole: no"), std::string::npos) << result.err;
 
   // Without the limit the same tree starts silently.
   auto unlimited = testsupport::run({testsupport::binDir() + "/fileevents_probe", dir / "root", "1"});
   EXPECT_EQ(unlimited.status, 1) << unlimited.out;
+  EXPECT_EQ(unlimited.err, "watched whole: yes\n");
 }
 
 // Once the limit allows, the folders it refused are watched: a change deep
@@ -271,12 +273,37 @@ TEST(EventStream, WatchingResumesWhenTheWatchLimitIsRaised) {
   ASSERT_GE(seen.size(), 2u) << result.out;
   EXPECT_EQ(seen[0], dir / "root");
   EXPECT_EQ(seen[1], dir / "root") << "checked again while the limit holds";
+  EXPECT_NE(result.err.find("watched whole: no\n"), std::string::npos) << result.err;
+  EXPECT_TRUE(result.err.ends_with("watched whole: yes\n")) << "whole once the limit allows: " << result.err;
   size_t logged = 0;
   std::istringstream errors(result.err);
   for (std::string line; std::getline(errors, line);)
     if (line.find("error: ") != std::string::npos && line.find("fs.inotify.max_user_watches") != std::string::npos)
       ++logged;
   EXPECT_EQ(logged, 1u) << result.err;
+}
+
+// The whole-watch epoch holds while changes come and go, ends with the
+// root's watch, and comes back as a new one when the root is back.
+TEST(EventStream, TheWholeWatchEpochLastsExactlyAsLongAsWatchingIsUnbroken) {
+  TempDir dir;
+  testsupport::makeDirs(dir / "root/sub");
+  Started s({dir / "root"}, 0.05);
+  auto first = s.stream->wholeWatchEpoch(dir / "root");
+  ASSERT_TRUE(first);
+  EXPECT_FALSE(s.stream->wholeWatchEpoch(dir / "elsewhere"));
+  testsupport::makeDirs(dir / "root/sub/new");
+  touchFile(dir / "root/sub/new/f");
+  ASSERT_TRUE(s.batches.waitForPath(dir / "root/sub/new/f"));
+  EXPECT_EQ(s.stream->wholeWatchEpoch(dir / "root"), first);
+
+  std::filesystem::rename(dir / "root", dir / "moved");
+  ASSERT_TRUE(testsupport::waitFor([&] { return !s.stream->wholeWatchEpoch(dir / "root"); }, 10s));
+  testsupport::makeDirs(dir / "root");
+  ASSERT_TRUE(testsupport::waitFor([&] { return s.stream->wholeWatchEpoch(dir / "root").has_value(); }, 30s));
+  EXPECT_NE(s.stream->wholeWatchEpoch(dir / "root"), first);
+  s.stream->stop();
+  EXPECT_FALSE(s.stream->wholeWatchEpoch(dir / "root"));
 }
 
 TEST(EventStream, NoCallbackRunsOnceStopHasReturned) {

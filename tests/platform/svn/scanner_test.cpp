@@ -168,6 +168,13 @@ TEST_F(ScannerTest, NamesNonAsciiFilesWhateverTheLocale) {
   ASSERT_FALSE(result.error);
   ASSERT_EQ(result.items.count(wc_ + "/d/\xc3\xa9t\xc3\xa9.txt"), 1u);
   EXPECT_EQ(result.items.at(wc_ + "/d/\xc3\xa9t\xc3\xa9.txt").nodeStatus, svn_wc_status_unversioned);
+
+  // The older record's URL escapes such names as Subversion does.
+  writeFile(wc_ + "/d/a b\xc3\xa9#.txt", "added\n");
+  testsupport::runOK({"svn", "add", "-q", wc_ + "/d/a b\xc3\xa9#.txt"});
+  result = scan(wc_);
+  ASSERT_EQ(result.items.count(wc_ + "/d/a b\xc3\xa9#.txt"), 1u);
+  EXPECT_EQ(result.items.at(wc_ + "/d/a b\xc3\xa9#.txt").url, fixture_.repoURL + "/d/a%20b%C3%A9%23.txt");
 }
 
 TEST_F(ScannerTest, ReadsIgnoresFromTheConfigDirectoryOnlyWhenGiven) {
