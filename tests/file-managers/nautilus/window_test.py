@@ -20,6 +20,7 @@ a bound with a message that says what was seen; the screenshot of a failure
 is kept and its path printed.
 """
 import os
+import re
 import shutil
 import signal
 import subprocess
@@ -43,6 +44,8 @@ MENU_TITLES = ["Show in Korvane", "Update", "Commit Changes\u2026", "Add", "Igno
 
 SETTLE_BOUND = 30  # seconds for the screen to stop changing
 STATE_BOUND = 60   # seconds for an expected state to show
+# Revisions: the sample, a colleague's delete, a colleague's edit of modified.txt.
+HEAD_AFTER_COLLEAGUE = "3"
 
 
 class Failure(Exception):
@@ -339,9 +342,22 @@ def check_menu_and_update(name):
     while True:
         received = open(RECEIVED).read() if os.path.exists(RECEIVED) else ""
         if expected in received:
-            return shot
+            break
         if time.monotonic() > deadline:
             raise Failure(keep(capture(), f"korvane-app did not receive Update for {name}; it received: {received!r}"))
+        time.sleep(0.5)
+    # The application shows its progress window and really updates the file.
+    title = f"^Update {re.escape(name)}$"
+    while True:
+        window = subprocess.run(["xdotool", "search", "--name", title], capture_output=True, text=True).stdout.split()
+        revision = run("svn", "info", "--show-item", "revision", os.path.join(WC, name)).stdout.strip()
+        if window and revision == HEAD_AFTER_COLLEAGUE:
+            # Out of the way of the steps that follow.
+            xdotool("windowunmap", window[0])
+            return shot
+        if time.monotonic() > deadline:
+            raise Failure(keep(capture(), f"Update of {name} did not show its window ({window}) or did not update it "
+                                          f"(at revision {revision}, expected {HEAD_AFTER_COLLEAGUE})"))
         time.sleep(0.5)
 
 
@@ -423,10 +439,16 @@ def scenario():
         check_badges("list", FILES)
         log("after svn revert: clean.txt's badge is gone")
 
+        # A colleague's change to modified.txt, for Update to bring in.
+        colleague = os.path.join(SCRATCH, "colleague")
+        run("svn", "update", "-q", colleague)
+        with open(os.path.join(colleague, "modified.txt"), "w") as f:
+            f.write("from a colleague\nmodified\n")
+        run("svn", "commit", "-q", "-m", "Colleague", colleague)
         shot = check_menu_and_update("modified.txt")
         if shots:
             shot.save(os.path.join(shots, "menu.png"))
-        log("the context menu on modified.txt holds Korvane with the six commands; Update reached korvane-app")
+        log("the context menu on modified.txt holds Korvane with the six commands; Update opened its window and updated the file")
 
         os.kill(extension, signal.SIGSTOP)
         try:
