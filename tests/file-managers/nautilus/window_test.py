@@ -12,7 +12,9 @@ emblem icons do not exist yet), and checks what a user would see:
 - a file edited on disk gains "modified" after the quiet period and loses it
   after `svn revert`;
 - the context menu on a file holds the Korvane submenu with the six commands,
-  and choosing Update hands korvane-app the command for that file;
+  and choosing Update hands korvane-app the command for that file, whose
+  progress window opens and brings in a colleague's change; Commit Changes…
+  opens the commit dialog;
 - with the service stopped (SIGSTOP), Nautilus still opens a folder and its
   context menu.
 Every wait polls screenshots until two in a row are equal and gives up after
@@ -361,6 +363,28 @@ def check_menu_and_update(name):
         time.sleep(0.5)
 
 
+def check_commit_opens(name):
+    """Commit Changes… on the file opens the application's commit dialog."""
+    # A click on the empty space below the rows clears the selection, whose
+    # highlight would hide the name from the text recognition.
+    xdotool("mousemove", 600, 620, "click", 1)
+    rest_pointer()
+    shot, lines = open_menu_on(name)
+    titles = [normalise(line.text) for line in lines]
+    commit = lines[titles.index(normalise("Commit Changes\u2026"))]
+    xdotool("mousemove", commit.cx, commit.cy, "click", 1)
+    rest_pointer()
+    deadline = time.monotonic() + STATE_BOUND
+    while True:
+        window = subprocess.run(["xdotool", "search", "--name", "^Commit$"], capture_output=True, text=True).stdout.split()
+        if window:
+            xdotool("windowunmap", window[0])
+            return
+        if time.monotonic() > deadline:
+            raise Failure(keep(capture(), f"Commit Changes\u2026 on {name} opened no commit dialog"))
+        time.sleep(0.5)
+
+
 # --- The scenario ---------------------------------------------------------------
 
 def make_working_copy():
@@ -449,6 +473,8 @@ def scenario():
         if shots:
             shot.save(os.path.join(shots, "menu.png"))
         log("the context menu on modified.txt holds Korvane with the six commands; Update opened its window and updated the file")
+        check_commit_opens("modified.txt")
+        log("Commit Changes\u2026 on modified.txt opened the commit dialog")
 
         os.kill(extension, signal.SIGSTOP)
         try:
