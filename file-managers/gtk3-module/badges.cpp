@@ -1,40 +1,41 @@
-// Badges: Caja asks for each file it shows (update_file_info) and is
-// answered at once from the client's map, as an emblem "korvane-<badge>"
-// (drawn from the icon "emblem-korvane-<badge>" that finder-extension
-// installs). Answering "in progress" would hold up the whole folder, so the
-// answer is always complete; when the client learns a badge later, the file
-// is invalidated and Caja asks again.
+// Badges: the file manager asks for each file it shows (update_file_info)
+// and is answered at once from the client's map, as an emblem
+// "korvane-<badge>" (drawn from the icon "emblem-korvane-<badge>" that
+// finder-extension installs). Answering "in progress" would hold up the
+// whole folder, so the answer is always complete; when the client learns a
+// badge later, the file is invalidated and the file manager asks again.
 #include <string>
 #include <vector>
 
-#include "file-managers/caja/provider.h"
 #include "file-managers/core/emblems.h"
+#include "file-managers/gtk3-module/provider.h"
 
-namespace korvanecaja {
+namespace korvanegtk3 {
 
 namespace {
 
 void invalidate(const std::string& path) {
   GFile* location = g_file_new_for_path(path.c_str());
-  // Only files Caja has loaded; others will be asked about when shown.
-  CajaFileInfo* file = caja_file_info_lookup(location);
+  // Only files the file manager has loaded; others will be asked about
+  // when shown.
+  fm::FileInfo* file = fm::lookup(location);
   g_object_unref(location);
   if (!file) return;
-  caja_file_info_invalidate_extension_info(file);
+  fm::invalidateExtensionInfo(file);
   g_object_unref(file);
 }
 
-CajaOperationResult updateFileInfo(CajaInfoProvider*, CajaFileInfo* file, GClosure*, CajaOperationHandle**) {
+fm::OperationResult updateFileInfo(fm::InfoProvider*, fm::FileInfo* file, GClosure*, fm::OperationHandle**) {
   filemanagers::BadgeClient* badges = client();
-  if (!badges) return CAJA_OPERATION_COMPLETE;
+  if (!badges) return fm::kOperationComplete;
   const std::string path = localPath(file);
-  if (path.empty()) return CAJA_OPERATION_COMPLETE;
+  if (path.empty()) return fm::kOperationComplete;
   // A file outside the service's folders is remembered by the client, which
   // asks for it (and so makes this module invalidate it) once a folder
   // holding it arrives.
   const std::optional<std::string> badge = badges->badgeForPath(path);
-  if (badge && !badge->empty()) caja_file_info_add_emblem(file, filemanagers::emblemName(*badge).c_str());
-  return CAJA_OPERATION_COMPLETE;
+  if (badge && !badge->empty()) fm::addEmblem(file, filemanagers::emblemName(*badge).c_str());
+  return fm::kOperationComplete;
 }
 
 filemanagers::BadgeClient::Subscription badgeChanges;
@@ -55,6 +56,6 @@ void followBadgeChanges(filemanagers::BadgeClient& badges) {
   });
 }
 
-void initInfoProvider(CajaInfoProviderIface* iface) { iface->update_file_info = updateFileInfo; }
+void initInfoProvider(fm::InfoProviderInterface* iface) { iface->update_file_info = updateFileInfo; }
 
-}  // namespace korvanecaja
+}  // namespace korvanegtk3
