@@ -1,4 +1,4 @@
-# korvane_gtk3_module(MANAGER PACKAGE FOLDER): builds korvane-MANAGER, this
+# krv_add_gtk3_module(MANAGER PACKAGE FOLDER): builds korvane-MANAGER, this
 # folder's module source compiled against the file manager's extension-api.h
 # (in the calling folder) and its pkg-config PACKAGE, into
 # lib/MANAGER/FOLDER of the build tree (where scripts/lib/fm-session finds
@@ -6,7 +6,7 @@
 # when the file manager's extension headers are installed, and never in a
 # sanitizer build: the file manager itself is not instrumented, so a
 # sanitized module could not be loaded into it.
-function(korvane_gtk3_module manager package folder)
+function(krv_add_gtk3_module manager package folder)
   # pkg-config's results are cached under the prefix: one per file manager.
   string(TOUPPER ${manager}_EXTENSION prefix)
   pkg_check_modules(${prefix} IMPORTED_TARGET ${package})
