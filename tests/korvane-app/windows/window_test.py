@@ -561,15 +561,17 @@ def openssl_facts(certificate):
 
 
 def certificate_dialog():
-    """An https repository whose certificate svn cannot verify: the dialog
-    shows what openssl says of it, Reject changes nothing, Accept Once asks
-    again next time, Accept Permanently stores it where svn does."""
+    """An https repository whose certificate svn cannot verify and which asks
+    for a password: the dialog shows what openssl says of the certificate,
+    Reject changes nothing, Accept Once asks again next time, Accept
+    Permanently stores it where svn does; the password, remembered, is kept
+    in the keyring."""
     config = os.path.join(FINDER_SYNC, "SubversionConfig")
     os.makedirs(config, exist_ok=True)
     write(os.path.join(config, "config"), "")
-    cli = ["--non-interactive", "--trust-server-cert-failures=unknown-ca,cn-mismatch",
-           "--config-dir", os.path.join(SCRATCH, "cli-config")]
-    with HttpsRepositories(os.path.join(SCRATCH, "https")) as server:
+    cli = ["--non-interactive", "--trust-server-cert-failures=unknown-ca,cn-mismatch", "--username", "alice",
+           "--password", "right", "--config-dir", os.path.join(SCRATCH, "cli-config")]
+    with HttpsRepositories(os.path.join(SCRATCH, "https"), users={"alice": "right"}) as server:
         server.create("tls")
         wc, other = os.path.join(SCRATCH, "tls-wc"), os.path.join(SCRATCH, "tls-other")
         run("svn", "checkout", "-q", *cli, server.url("tls"), other)
@@ -601,6 +603,8 @@ def certificate_dialog():
         screenshot("certificate.png", f"{box.x + box.width}x{box.y + box.height}")
         press(dialog, "Reject")
         message = label_containing(progress, "Could not update")
+        if windows("Authentication"):
+            raise Failure("a rejected certificate went on to ask for a password")
         if "certificate" not in message or read(os.path.join(wc, "a.txt")) != "a\n" or status(wc) != "" or \
                 run("svn", "info", "--show-item", "revision", wc).strip() != "1":
             raise Failure(f"after Reject: {message!r}, {status(wc)!r}")
@@ -612,12 +616,13 @@ def certificate_dialog():
         trusted = os.path.join(config, "auth", "svn.ssl.server")
         app, progress, dialog = update_meets_dialog()
         press(dialog, "Accept Once")
+        answer_password("right", remember=True)
         label_containing(progress, "Updated to revision 2.")
         if read(os.path.join(wc, "a.txt")) != "a, over https\n" or (os.path.isdir(trusted) and os.listdir(trusted)):
             raise Failure("Accept Once did not update a.txt, or stored the certificate")
         press(progress, "Close")
         app.wait(timeout=BOUND)
-        log("Accept Once: updated, nothing stored")
+        log("Accept Once: the password asked next, updated, the certificate not stored")
 
         commit_other("a, third\n")
         app, progress, dialog = update_meets_dialog()
@@ -630,17 +635,23 @@ def certificate_dialog():
         if body not in stored or f"https://127.0.0.1:{server.port}" not in stored:
             raise Failure(f"the certificate was not stored in {trusted}: {stored[:300]!r}")
 
-        # Asked again, the update would wait for an answer and never finish.
+        # Asked again (certificate or password), the update would wait for
+        # an answer and never finish.
         commit_other("a, fourth\n")
         app = send("update", [os.path.join(wc, "a.txt")])
         progress = window("Update a.txt")
         label_containing(progress, "Updated to revision 4.")
         if windows("Server Certificate") or read(os.path.join(wc, "a.txt")) != "a, fourth\n":
             raise Failure("the stored certificate was asked about again")
+        folder = os.path.join(config, "auth", "svn.simple")
+        saved = "".join(read(os.path.join(folder, name)) for name in os.listdir(folder))
+        if "gnome-keyring" not in saved or "right" in saved:
+            raise Failure(f"the password was not remembered in the keyring: {saved!r}")
         press(progress, "Close")
         app.wait(timeout=BOUND)
     shutil.rmtree(config)
-    log(f"Accept Once asks again next time; Accept Permanently is stored in {trusted} and not asked again")
+    log(f"Accept Once asks again next time; Accept Permanently is stored in {trusted} and not asked again; "
+        "the password, remembered in the keyring, is not asked for either")
 
 
 # --- Commit -------------------------------------------------------------------
