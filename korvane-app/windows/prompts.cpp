@@ -123,7 +123,11 @@ void factRow(GtkWidget* grid, int row, const char* name, const std::string& valu
   gtk_label_set_xalign(GTK_LABEL(title), 0);
   gtk_label_set_yalign(GTK_LABEL(title), 0);
   gtk_widget_add_css_class(title, "dim-label");
+  // Wrapped for a long issuer or list of names; as wide as a fingerprint
+  // first, or the window is sized for a narrow column and stays too tall.
   GtkWidget* text = wrapped(value);
+  gtk_label_set_wrap_mode(GTK_LABEL(text), PANGO_WRAP_WORD_CHAR);
+  gtk_label_set_width_chars(GTK_LABEL(text), 60);
   gtk_widget_set_hexpand(text, TRUE);
   gtk_grid_attach(GTK_GRID(grid), title, 0, row, 1, 1);
   gtk_grid_attach(GTK_GRID(grid), text, 1, row, 1, 1);
