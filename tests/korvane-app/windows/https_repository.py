@@ -84,7 +84,16 @@ class HttpsRepositories:
                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
             auth = (f"  AuthType Basic\n  AuthName \"Korvane test repositories\"\n  AuthBasicProvider file\n"
                     f"  AuthUserFile {passwords}\n  Require valid-user\n")
-        self.port = _free_port()
+        # Another program may take the free port before apache binds it.
+        for _ in range(3):
+            self.port = _free_port()
+            config = self._configure(key, auth)
+            if self._run(config):
+                return
+            self._stop()
+        raise RuntimeError("apache2 lost the race for a free port three times")
+
+    def _configure(self, key, auth):
         workers = "User nobody\nGroup nogroup\n" if os.geteuid() == 0 else ""
         config = os.path.join(self.folder, "apache2.conf")
         with open(config, "w") as f:
@@ -120,16 +129,25 @@ SSLCertificateKeyFile {key}
 {auth}</Location>
 """)
         self._open_to_workers(self.folder)
+        return config
+
+    def _run(self, config):
+        """Starts apache2 and waits until it answers; False when it could not
+        have the port (try another), an exception for any other failure."""
         # A session of its own, so that stopping reaches the workers too.
         self._process = subprocess.Popen(["/usr/sbin/apache2", "-f", config, "-DFOREGROUND"],
                                          start_new_session=True, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
         deadline = time.monotonic() + BOUND
         while not self._answers():
             if self._process.poll() is not None:
-                raise RuntimeError(f"apache2 ended: {self._process.stderr.read().decode()} {self._error_log()}")
+                said = self._process.stderr.read().decode() + self._error_log()
+                if "Address already in use" in said:
+                    return False
+                raise RuntimeError(f"apache2 ended: {said}")
             if time.monotonic() > deadline:
                 raise RuntimeError(f"apache2 did not answer on port {self.port}: {self._error_log()}")
             time.sleep(0.1)
+        return True
 
     def _answers(self):
         """Whether the server answers an https request (any HTTP status)."""
