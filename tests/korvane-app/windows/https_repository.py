@@ -14,8 +14,9 @@ by address meets both an unknown issuer and a name mismatch. With `users`
 Apache refuses to serve as root: under root its workers run as `nobody`, so
 the repositories are made readable and writable by everyone. Every wait is
 bounded; the server and its workers (one process group) are stopped on
-every path out of the `with`.
+every path out of the `with`, and by the kernel when this process dies.
 """
+import ctypes
 import os
 import signal
 import socket
@@ -27,6 +28,11 @@ import urllib.request
 
 MODULES = "/usr/lib/apache2/modules"
 BOUND = 30  # seconds for the server to come up or go
+
+
+def _stop_with_parent():
+    PR_SET_PDEATHSIG = 1
+    ctypes.CDLL(None, use_errno=True).prctl(PR_SET_PDEATHSIG, signal.SIGTERM)
 
 
 def _free_port():
@@ -134,9 +140,11 @@ SSLCertificateKeyFile {key}
     def _run(self, config):
         """Starts apache2 and waits until it answers; False when it could not
         have the port (try another), an exception for any other failure."""
-        # A session of its own, so that stopping reaches the workers too.
+        # A session of its own, so that stopping reaches the workers too;
+        # and stopped by the kernel should this process die unannounced.
         self._process = subprocess.Popen(["/usr/sbin/apache2", "-f", config, "-DFOREGROUND"],
-                                         start_new_session=True, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+                                         start_new_session=True, preexec_fn=_stop_with_parent,
+                                         stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
         deadline = time.monotonic() + BOUND
         while not self._answers():
             if self._process.poll() is not None:
