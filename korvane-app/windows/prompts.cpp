@@ -116,17 +116,45 @@ void showPasswordDialog(const std::string& realm, const std::string& username, b
 
 using CertificateAnswer = svnclient::CertificateAnswer;
 
+// A row of the certificate's facts: its name, then the value as a label of
+// its own, so that a screen reader (and the window test) reads each apart.
+void factRow(GtkWidget* grid, int row, const char* name, const std::string& value) {
+  GtkWidget* title = gtk_label_new(name);
+  gtk_label_set_xalign(GTK_LABEL(title), 0);
+  gtk_label_set_yalign(GTK_LABEL(title), 0);
+  gtk_widget_add_css_class(title, "dim-label");
+  // Wrapped for a long issuer or list of names; as wide as a fingerprint
+  // first, or the window is sized for a narrow column and stays too tall.
+  GtkWidget* text = wrapped(value);
+  gtk_label_set_wrap_mode(GTK_LABEL(text), PANGO_WRAP_WORD_CHAR);
+  gtk_label_set_width_chars(GTK_LABEL(text), 60);
+  gtk_widget_set_hexpand(text, TRUE);
+  gtk_grid_attach(GTK_GRID(grid), title, 0, row, 1, 1);
+  gtk_grid_attach(GTK_GRID(grid), text, 1, row, 1, 1);
+}
+
 void showCertificateDialog(const svnclient::Certificate& certificate, bool maySave,
                            std::shared_ptr<Pending<CertificateAnswer>> pending) {
-  GtkWidget* window = newWindow("Server Certificate", 480, -1);
+  GtkWidget* window = newWindow("Server Certificate", 600, -1);
   gtk_window_set_modal(GTK_WINDOW(window), TRUE);
   GtkWidget* box = dialogBox(window);
+  gtk_box_append(GTK_BOX(box), wrapped("The certificate of the server cannot be verified. Accept it only if its "
+                                       "fingerprint is the one the server's administrator gave you."));
   std::string problems;
-  for (const auto& problem : certificate.problems) problems += "\n  • " + problem;
-  gtk_box_append(GTK_BOX(box),
-                 wrapped("The certificate of " + certificate.hostname + " cannot be trusted:" + problems +
-                         "\n\nIssuer: " + certificate.issuer + "\nValid from " + certificate.validFrom + " until " +
-                         certificate.validUntil + "\nFingerprint: " + certificate.fingerprint));
+  for (const auto& problem : certificate.problems) problems += (problems.empty() ? "" : "\n") + ("• " + problem);
+  GtkWidget* grid = gtk_grid_new();
+  gtk_grid_set_row_spacing(GTK_GRID(grid), 4);
+  gtk_grid_set_column_spacing(GTK_GRID(grid), 12);
+  // svn's realm for a server certificate is the server's scheme, host and
+  // port: what the user asked to reach, set above the name the certificate
+  // is for, so that a mismatch can be judged.
+  factRow(grid, 0, "Server", certificate.realm);
+  factRow(grid, 1, "Certificate for", certificate.hostname);
+  factRow(grid, 2, "Problems", problems);
+  factRow(grid, 3, "Issued by", certificate.issuer);
+  factRow(grid, 4, "Valid", "from " + certificate.validFrom + "\nuntil " + certificate.validUntil);
+  factRow(grid, 5, "Fingerprint (SHA-1)", certificate.fingerprint);
+  gtk_box_append(GTK_BOX(box), grid);
   GtkWidget* row = buttonRow();
   struct Choice {
     const char* title;

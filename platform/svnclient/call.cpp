@@ -125,6 +125,11 @@ Call::Call(const Session& session) : p_session(session) {
   });
   p_pool = svn_pool_create(nullptr);
   const char* configDir = session.configDir.empty() ? nullptr : apr_pstrdup(p_pool, session.configDir.c_str());
+  // svn's own programs make the configuration folder and its auth area
+  // first; without them, "remember" (a password's realm, a certificate)
+  // fails the whole command. A folder that cannot be made only means
+  // nothing can be remembered, as with svn.
+  svn_error_clear(svn_config_ensure(configDir, p_pool));
   apr_hash_t* config = nullptr;
   p_setUpError = svn_config_get_config(&config, configDir, p_pool);
   if (p_setUpError == nullptr) p_setUpError = svn_client_create_context2(&p_context, config, p_pool);

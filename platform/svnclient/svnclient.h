@@ -15,8 +15,10 @@
 //   password is an error.
 // - Credentials come from svn's Secret Service (GNOME keyring) provider and
 //   its own credential files in the configuration folder `configDir` (the
-//   user's own ~/.subversion when empty), then the prompts. "Remember" saves
-//   through the Secret Service.
+//   user's own ~/.subversion when empty; made with its auth area when
+//   missing, as svn's programs do), then the prompts. "Remember" saves a
+//   password through the Secret Service and an accepted server certificate
+//   in the folder's auth/svn.ssl.server, where svn looks for it.
 // - svn+ssh tunnels run ssh with SSH_ASKPASS set to `askpass` and
 //   SSH_ASKPASS_REQUIRE=force, so ssh asks no terminal (see useAskpass).
 // - Failures come back as an Outcome whose `error` says in plain words what

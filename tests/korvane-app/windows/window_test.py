@@ -25,7 +25,12 @@ Each command is handed over as the extension does: a command file and
   offers Update, and its message is the first to pick next time; a
   conflicted item cannot be checked;
 - svn+ssh through a loopback sshd (as root) uses the password stored with
-  store-password, without a prompt.
+  store-password, without a prompt;
+- an update over https (apache2 on loopback, a self-signed certificate for
+  another name) asks about the certificate, showing what openssl says of
+  it; Reject changes nothing, Accept Once updates and the next command asks
+  again, Accept Permanently stores it in svn's auth area and is not asked
+  again.
 Every wait is a bounded poll.
 """
 import datetime
@@ -39,6 +44,8 @@ import uuid
 import xml.etree.ElementTree as ElementTree
 
 import pyatspi
+
+from https_repository import HttpsRepositories
 
 BIN = os.path.join(os.environ["KRV_BUILD"], "bin")
 SCRATCH = os.environ["KRV_SCRATCH"]
@@ -153,8 +160,11 @@ def press(window, name):
 
 
 def label_containing(window, text):
-    return wait_for(f"{text!r} in {window.name!r}",
-                    lambda: next((label for label in labels(window) if text in label), None))
+    try:
+        return wait_for(f"{text!r} in {window.name!r}",
+                        lambda: next((label for label in labels(window) if text in label), None))
+    except Failure as failure:
+        raise Failure(f"{failure}; it shows {labels(window)[:10]}")
 
 
 def screenshot(name, size="640x400"):
@@ -537,6 +547,113 @@ def passwords():
         server.wait()
 
 
+# --- Server certificates ------------------------------------------------------
+
+def openssl_facts(certificate):
+    """What openssl says of the certificate, as svn's dialog should show it."""
+    facts = {}
+    for line in run("openssl", "x509", "-noout", "-subject", "-startdate", "-enddate", "-fingerprint", "-sha1",
+                    "-nameopt", "sep_multiline,sname", "-in", certificate).splitlines():
+        if "=" in line:
+            key, value = line.strip().split("=", 1)
+            facts[key.split()[-1]] = value
+    return facts
+
+
+def certificate_dialog():
+    """An https repository whose certificate svn cannot verify and which asks
+    for a password: the dialog shows what openssl says of the certificate,
+    Reject changes nothing, Accept Once asks again next time, Accept
+    Permanently stores it where svn does; the password, remembered, is kept
+    in the keyring."""
+    config = os.path.join(FINDER_SYNC, "SubversionConfig")
+    os.makedirs(config, exist_ok=True)
+    write(os.path.join(config, "config"), "")
+    cli = ["--non-interactive", "--trust-server-cert-failures=unknown-ca,cn-mismatch", "--username", "alice",
+           "--password", "right", "--config-dir", os.path.join(SCRATCH, "cli-config")]
+    with HttpsRepositories(os.path.join(SCRATCH, "https"), users={"alice": "right"}) as server:
+        server.create("tls")
+        wc, other = os.path.join(SCRATCH, "tls-wc"), os.path.join(SCRATCH, "tls-other")
+        run("svn", "checkout", "-q", *cli, server.url("tls"), other)
+        write(os.path.join(other, "a.txt"), "a\n")
+        run("svn", "add", "-q", os.path.join(other, "a.txt"))
+        run("svn", "commit", "-q", *cli, "-m", "first", other)
+        run("svn", "checkout", "-q", *cli, server.url("tls"), wc)
+
+        def commit_other(text):
+            write(os.path.join(other, "a.txt"), text)
+            run("svn", "commit", "-q", *cli, "-m", text, other)
+
+        def update_meets_dialog():
+            app = send("update", [os.path.join(wc, "a.txt")])
+            return app, window("Update a.txt"), window("Server Certificate")
+
+        facts = openssl_facts(server.certificate)
+        commit_other("a, over https\n")
+        app, progress, dialog = update_meets_dialog()
+        shown = labels(dialog)
+        expected = [f"https://127.0.0.1:{server.port}", facts["CN"], f"from {facts['notBefore']}\nuntil {facts['notAfter']}",
+                    facts["Fingerprint"], "• it is issued by an unknown authority\n• its name does not match the server"]
+        if any(fact not in shown for fact in expected):
+            raise Failure(f"the certificate dialog shows {shown}, openssl says {expected}")
+        if [b.name for b in descendants(dialog) if role(b) == pyatspi.ROLE_PUSH_BUTTON] != \
+                ["Reject", "Accept Once", "Accept Permanently"]:
+            raise Failure("the certificate dialog's buttons")
+        box = dialog.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
+        screenshot("certificate.png", f"{box.x + box.width}x{box.y + box.height}")
+        press(dialog, "Reject")
+        message = label_containing(progress, "Could not update")
+        if windows("Authentication"):
+            raise Failure("a rejected certificate went on to ask for a password")
+        if "certificate" not in message or read(os.path.join(wc, "a.txt")) != "a\n" or status(wc) != "" or \
+                run("svn", "info", "--show-item", "revision", wc).strip() != "1":
+            raise Failure(f"after Reject: {message!r}, {status(wc)!r}")
+        press(progress, "Close")
+        app.wait(timeout=BOUND)
+        log(f"the certificate dialog shows the server, the name, the problems, validity and fingerprint as openssl "
+            f"does; Reject: {message!r}, nothing changed")
+
+        trusted = os.path.join(config, "auth", "svn.ssl.server")
+        app, progress, dialog = update_meets_dialog()
+        press(dialog, "Accept Once")
+        answer_password("right", remember=True)
+        label_containing(progress, "Updated to revision 2.")
+        if read(os.path.join(wc, "a.txt")) != "a, over https\n" or (os.path.isdir(trusted) and os.listdir(trusted)):
+            raise Failure("Accept Once did not update a.txt, or stored the certificate")
+        press(progress, "Close")
+        app.wait(timeout=BOUND)
+        log("Accept Once: the password asked next, updated, the certificate not stored")
+
+        commit_other("a, third\n")
+        app, progress, dialog = update_meets_dialog()
+        press(dialog, "Accept Permanently")
+        label_containing(progress, "Updated to revision 3.")
+        press(progress, "Close")
+        app.wait(timeout=BOUND)
+        stored = "".join(read(os.path.join(trusted, name)) for name in os.listdir(trusted))
+        body = "".join(line for line in read(server.certificate).splitlines() if not line.startswith("-----"))
+        if body not in stored or f"https://127.0.0.1:{server.port}" not in stored:
+            raise Failure(f"the certificate was not stored in {trusted}: {stored[:300]!r}")
+
+        # Asked again (certificate or password), the update would wait for
+        # an answer and never finish.
+        commit_other("a, fourth\n")
+        app = send("update", [os.path.join(wc, "a.txt")])
+        progress = window("Update a.txt")
+        label_containing(progress, "Updated to revision 4.")
+        if windows("Server Certificate") or read(os.path.join(wc, "a.txt")) != "a, fourth\n":
+            raise Failure("the stored certificate was asked about again")
+        folder = os.path.join(config, "auth", "svn.simple")
+        saved = "".join(read(os.path.join(folder, name)) for name in os.listdir(folder))
+        if "gnome-keyring" not in saved or "right" in saved:
+            raise Failure(f"the password was not remembered in the keyring: {saved!r}")
+        press(progress, "Close")
+        app.wait(timeout=BOUND)
+    shutil.rmtree(config)
+    log(f"Accept Once asks again next time; Accept Permanently is stored in {trusted} and not asked again; "
+        "the password, remembered in the keyring, is not asked for either")
+
+
 # --- Commit -------------------------------------------------------------------
 
 def check_boxes(window, list_name):
@@ -693,14 +810,18 @@ def commit_dialog():
 
 
 def main():
-    scenarios = [commit_dialog, cancel_long_update, update_and_conflict, revert_and_locked, reveal_add_and_ignore, passwords]
+    scenarios = [commit_dialog, cancel_long_update, update_and_conflict, revert_and_locked, reveal_add_and_ignore, passwords,
+                 certificate_dialog]
     # A loopback sshd needs an account of its own, which only root can make.
     if os.geteuid() == 0:
         scenarios.append(update_over_ssh)
     else:
         log("not root: svn+ssh through a loopback sshd left out")
+    # KRV_APP_SCENARIOS=name,name runs only those, while working on them.
+    chosen = [name for name in os.environ.get("KRV_APP_SCENARIOS", "").split(",") if name]
     for scenario in scenarios:
-        scenario()
+        if not chosen or scenario.__name__ in chosen:
+            scenario()
     log("ok")
 
 
