@@ -15,7 +15,7 @@ const std::vector<Command>& allCommands() {
       {"unregister", "PATH...", runUnregister},
       {"list", "", runList},
       {"serve", "", runServe},
-      {"open-url", "[--run [--yes]] URL", runOpenURL},
+      {"open-url", "[--run [--yes] [--message TEXT]] URL", runOpenURL},
       {"install-desktop-entry", "[--run]", runInstallDesktopEntry},
       kStorePasswordCommand,
   };

@@ -1,11 +1,13 @@
-// open-url [--run [--yes]] URL: the application's handler of korvane://
-// command URLs. It reads the command file the URL names, reports the command
-// on standard output and in <container>/FinderSync/ReceivedCommands.log.
-// With a display (and without --run) the application then opens the
-// command's window (windows/application.h). With --run it carries the
-// command out in the terminal (terminal.h); revert and commit ask on the
-// terminal first, or need --yes. Without either, the report is all. The command file is deleted once
-// read; neither it nor the log is opened through a link.
+// open-url [--run [--yes] [--message TEXT]] URL: the application's handler
+// of korvane:// command URLs. It reads the command file the URL names,
+// reports the command on standard output and in
+// <container>/FinderSync/ReceivedCommands.log. With a display (and without
+// --run) the application then opens the command's window
+// (windows/application.h). With --run it carries the command out in the
+// terminal (terminal.h); revert and commit ask on the terminal first, or
+// need --yes, and commit takes its message from --message (-m) or reads it
+// from the terminal. Without either, the report is all. The command file is
+// deleted once read; neither it nor the log is opened through a link.
 //
 // The report, one line each:
 //   id: <UUID>
@@ -61,18 +63,28 @@ std::string report(const std::string& identifier, const ReceivedCommand& command
 }  // namespace
 
 int runOpenURL(const CommandArguments& args) {
-  bool carryOut = false, confirmed = false;
+  constexpr const char* kUsage = "usage: korvane-app open-url [--run [--yes] [--message TEXT]] URL";
+  bool carryOut = false;
+  TerminalOptions options;
   std::vector<std::string> urls;
-  for (const auto& arg : args) {
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
     if (arg == "--run") {
       carryOut = true;
     } else if (arg == "--yes") {
-      confirmed = true;
+      options.confirmed = true;
+    } else if (arg == "--message" || arg == "-m") {
+      if (i + 1 == args.size()) return fail(arg + " needs the message: " + kUsage);
+      options.message = args[++i];
+    } else if (arg.starts_with("--message=")) {
+      options.message = arg.substr(std::string("--message=").size());
     } else {
       urls.push_back(arg);
     }
   }
-  if (urls.size() != 1) return fail("usage: korvane-app open-url [--run [--yes]] URL");
+  if (urls.size() != 1) return fail(kUsage);
+  // The windows ask for their own message; one given here would be dropped unseen.
+  if (options.message && !carryOut) return fail("--message is for --run: " + std::string(kUsage));
 
   std::string error;
   auto identifier = commandIdentifier(urls.front(), &error);
@@ -88,5 +100,5 @@ int runOpenURL(const CommandArguments& args) {
   appwork::appendToReceivedLog(*finderSync, text + "\n");
   if (!carryOut && windows::displayAvailable()) return windows::runCommand(*command);
   if (!carryOut) return 0;
-  return carryOutInTerminal(*command, confirmed);
+  return carryOutInTerminal(*command, options);
 }

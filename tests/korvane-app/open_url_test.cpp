@@ -173,12 +173,14 @@ TEST_F(OpenURL, RunCarriesOutTheCommandWithSvn) {
   testsupport::writeFile(wc + "/build.log", "noise\n");
   testsupport::writeFile(wc + "/-dash.txt", "looks like an option\n");
   int commandsSent = 0;
-  auto runCommand = [&](const std::string& action, const std::vector<std::string>& paths, bool yes = false) {
+  auto runCommand = [&](const std::string& action, const std::vector<std::string>& paths, bool yes = false,
+                        std::vector<std::string> options = {}) {
     char id[37];
     std::snprintf(id, sizeof id, "11111111-2222-4333-8444-%012d", ++commandsSent);
     writeCommand(id, command(action, paths));
     std::vector<std::string> args{"open-url", "--run", "korvane://finder-sync-command?id=" + std::string(id)};
-    if (yes) args.insert(args.begin() + 2, "--yes");
+    if (yes) options.push_back("--yes");
+    args.insert(args.begin() + 2, options.begin(), options.end());
     return korvane(args);
   };
   auto svnStatus = [&] { return testsupport::runOK({"svn", "status", wc}); };
@@ -195,7 +197,7 @@ TEST_F(OpenURL, RunCarriesOutTheCommandWithSvn) {
 
   // Revert and commit ask first; without a terminal only --yes confirms.
   for (const char* action : {"revert", "commit"}) {
-    auto refused = runCommand(action, {wc + "/a.txt"});
+    auto refused = runCommand(action, {wc + "/a.txt"}, false, {"--message", "Change a.txt"});
     EXPECT_EQ(refused.status, 1) << action;
     EXPECT_NE(refused.err.find("needs confirmation"), std::string::npos) << refused.err;
   }
@@ -203,7 +205,7 @@ TEST_F(OpenURL, RunCarriesOutTheCommandWithSvn) {
   EXPECT_EQ(runCommand("revert", {wc + "/a.txt"}, true).status, 0);
   EXPECT_EQ(testsupport::readFile(wc + "/a.txt"), "a\n");
 
-  auto committed = runCommand("commit", {wc + "/new.txt"}, true);
+  auto committed = runCommand("commit", {wc + "/new.txt"}, true, {"-m", "Add new.txt"});
   EXPECT_EQ(committed.status, 0) << committed.err;
   EXPECT_EQ(svnStatus().find("new.txt"), std::string::npos) << svnStatus();
 
@@ -212,6 +214,59 @@ TEST_F(OpenURL, RunCarriesOutTheCommandWithSvn) {
 
   // Failing svn commands fail the handler.
   EXPECT_EQ(runCommand("update", {dir / "not-a-working-copy"}).status, 1);
+}
+
+// A commit carries the user's message, exactly, and nothing else: without
+// one, or with a blank one, nothing is committed.
+TEST_F(OpenURL, RunCommitsOnlyWithTheUsersMessage) {
+  const auto repo = testsupport::makeSvnRepo(dir.path(), {{"a.txt", "a\n"}});
+  testsupport::writeFile(repo.wc + "/a.txt", "changed\n");
+  auto commit = [&](std::vector<std::string> options, const std::string& path) {
+    writeCommand(kID, command("commit", {path}));
+    options.insert(options.begin(), {"open-url", "--run"});
+    options.push_back(kURL);
+    return korvane(options);
+  };
+  auto headMessage = [&] {
+    return testsupport::runOK({"svn", "propget", "--revprop", "-r", "HEAD", "--no-newline", "svn:log", repo.repoURL});
+  };
+  auto head = [&] { return testsupport::runOK({"svn", "info", "--show-item", "revision", repo.repoURL}); };
+  const std::string before = head();
+  const std::string messages = dir / "data/korvane/commit-messages";
+
+  auto unasked = commit({"--yes"}, repo.wc);
+  EXPECT_EQ(unasked.status, 1);
+  EXPECT_NE(unasked.err.find("commit needs a message"), std::string::npos) << unasked.err;
+  for (const char* blank : {"", " \n\t "}) {
+    auto refused = commit({"--yes", "--message", blank}, repo.wc);
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.err.find("the commit message is empty: nothing committed"), std::string::npos) << refused.err;
+  }
+  // Given without --yes and without a terminal, it is not confirmed.
+  EXPECT_EQ(commit({"-m", "unconfirmed"}, repo.wc).status, 1);
+  EXPECT_EQ(head(), before);
+  EXPECT_FALSE(testsupport::exists(messages));
+
+  // A failed commit keeps the message to pick again.
+  EXPECT_EQ(commit({"--yes", "-m", "kept though it failed"}, dir / "not-a-working-copy").status, 1);
+  EXPECT_EQ(testsupport::readFile(messages), std::string("kept though it failed\0", 22));
+
+  const std::string message = "Fix a.txt\n\n  with its reasons, indented";
+  auto committed = commit({"--yes", "--message=" + message}, repo.wc);
+  EXPECT_EQ(committed.status, 0) << committed.err;
+  EXPECT_NE(head(), before);
+  EXPECT_EQ(headMessage(), message);
+
+  // On a terminal the message is typed, up to an empty line.
+  testsupport::writeFile(repo.wc + "/a.txt", "typed\n");
+  writeCommand(kID, command("commit", {repo.wc}));
+  std::string shell = "env -u DISPLAY -u WAYLAND_DISPLAY '" + testsupport::binDir() + "/korvane-app' open-url --run '" +
+                      kURL + "'";
+  auto typed = testsupport::run({"timeout", "60", "script", "-qec", shell, "/dev/null"}, environment(),
+                                "First line\nsecond line\n\nnot part of it\n");
+  EXPECT_EQ(typed.status, 0) << typed.out;
+  EXPECT_EQ(headMessage(), "First line\nsecond line");
+  EXPECT_EQ(testsupport::readFile(messages).substr(0, 23), std::string("First line\nsecond line\0", 23));
 }
 
 // Subversion runs in the process: no svn program is needed, and a path in
