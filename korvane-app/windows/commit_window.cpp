@@ -111,9 +111,9 @@ void onRowSelected(GtkListBox*, GtkListBoxRow* row, gpointer data) {
   const std::string path = state->items[static_cast<std::size_t>(index)].path;
   const unsigned request = ++state->diffRequest;
   showDiff(state, "Reading the change of " + path + "…\n");
-  runForWorkingCopy(path, nullptr, [state, path, request] {
+  runForWorkingCopy(path, nullptr, [state, path, request, session = sessionFor(state->window)] {
     std::string error;
-    const auto diff = svnclient::diffAgainstBase(path, sessionFor(), &error);
+    const auto diff = svnclient::diffAgainstBase(path, session, &error);
     onMainThread([state, request, text = diff ? (diff->empty() ? "No change to show.\n" : *diff) : error] {
       if (state->window && request == state->diffRequest) showDiff(state, text);
     });
@@ -190,8 +190,8 @@ void commitChecked(GtkButton*, gpointer data) {
       [state] {
         gtk_label_set_text(GTK_LABEL(state->status), "Waiting for another command on this working copy…");
       },
-      [state, message, checked, keepLocks, remembered, error] {
-        svnclient::Session session = sessionFor();
+      [state, message, checked, keepLocks, remembered, error, base = sessionFor(state->window)] {
+        svnclient::Session session = base;
         session.progress = [state](const svnclient::Progress& progress) {
           onMainThread([state, text = "Committing… " + progress.letter + "    " + progress.path] {
             if (state->window && state->busy) gtk_label_set_text(GTK_LABEL(state->status), text.c_str());
@@ -305,9 +305,9 @@ void showCommit(const std::vector<std::string>& paths, const std::string& activa
   runForWorkingCopy(
       paths.front(),
       [state] { gtk_label_set_text(GTK_LABEL(state->status), "Waiting for another command on this working copy…"); },
-      [state, paths] {
+      [state, paths, session = sessionFor(state->window)] {
         std::string error;
-        auto items = svnclient::commitCandidates(paths, appwork::badgeFor, sessionFor(), &error);
+        auto items = svnclient::commitCandidates(paths, appwork::badgeFor, session, &error);
         onMainThread([state, items, error] { showItems(state, items, error); });
       });
 }

@@ -82,8 +82,7 @@ void showMessage(const std::string& title, const std::string& text, const std::s
 }
 
 void runQuietly(const std::string& action, const std::vector<std::string>& paths, const std::string& activationToken) {
-  runForWorkingCopy(paths.front(), nullptr, [action, paths, activationToken] {
-    const svnclient::Session session = sessionFor();
+  runForWorkingCopy(paths.front(), nullptr, [action, paths, activationToken, session = sessionFor(nullptr)] {
     const auto outcome = action == "add" ? svnclient::add(paths, session) : svnclient::ignore(paths, session);
     if (outcome.ok) return;
     onMainThread([action, error = outcome.error, activationToken] {

@@ -1,5 +1,6 @@
 // svn's questions as dialogs: asked from a worker thread, answered on the
-// main thread, while the worker waits.
+// main thread, while the worker waits. Each is attached to the window of the
+// command that asked, so a window manager keeps it over that window.
 #include <future>
 #include <memory>
 
@@ -67,12 +68,34 @@ void answerOnClose(GtkWidget* window, std::shared_ptr<Pending<Answer>> pending) 
       GConnectFlags(0));
 }
 
+// The command's window, held weakly: it may close while svn waits for an answer.
+using Owner = std::shared_ptr<GWeakRef>;
+
+Owner weakly(GtkWidget* window) {
+  Owner owner(new GWeakRef, [](GWeakRef* ref) {
+    g_weak_ref_clear(ref);
+    delete ref;
+  });
+  g_weak_ref_init(owner.get(), window);
+  return owner;
+}
+
+GtkWidget* newDialog(const std::string& title, int width, const Owner& owner) {
+  GtkWidget* dialog = newWindow(title, width, -1);
+  gtk_window_set_modal(GTK_WINDOW(dialog), TRUE);
+  if (gpointer window = g_weak_ref_get(owner.get())) {
+    if (gtk_widget_get_visible(GTK_WIDGET(window)))
+      gtk_window_set_transient_for(GTK_WINDOW(dialog), GTK_WINDOW(window));
+    g_object_unref(window);
+  }
+  return dialog;
+}
+
 using PasswordAnswer = std::optional<svnclient::Credentials>;
 
-void showPasswordDialog(const std::string& realm, const std::string& username, bool maySave,
+void showPasswordDialog(const std::string& realm, const std::string& username, bool maySave, const Owner& owner,
                         std::shared_ptr<Pending<PasswordAnswer>> pending) {
-  GtkWidget* window = newWindow("Authentication", 420, -1);
-  gtk_window_set_modal(GTK_WINDOW(window), TRUE);
+  GtkWidget* window = newDialog("Authentication", 420, owner);
   GtkWidget* box = dialogBox(window);
   gtk_box_append(GTK_BOX(box), wrapped("The server asks for a user name and password:\n" + realm));
   GtkWidget* user = gtk_entry_new();
@@ -133,10 +156,9 @@ void factRow(GtkWidget* grid, int row, const char* name, const std::string& valu
   gtk_grid_attach(GTK_GRID(grid), text, 1, row, 1, 1);
 }
 
-void showCertificateDialog(const svnclient::Certificate& certificate, bool maySave,
+void showCertificateDialog(const svnclient::Certificate& certificate, bool maySave, const Owner& owner,
                            std::shared_ptr<Pending<CertificateAnswer>> pending) {
-  GtkWidget* window = newWindow("Server Certificate", 600, -1);
-  gtk_window_set_modal(GTK_WINDOW(window), TRUE);
+  GtkWidget* window = newDialog("Server Certificate", 600, owner);
   GtkWidget* box = dialogBox(window);
   gtk_box_append(GTK_BOX(box), wrapped("The certificate of the server cannot be verified. Accept it only if its "
                                        "fingerprint is the one the server's administrator gave you."));
@@ -189,16 +211,17 @@ void showCertificateDialog(const svnclient::Certificate& certificate, bool maySa
 
 }  // namespace
 
-svnclient::Session sessionFor() {
+svnclient::Session sessionFor(GtkWidget* window) {
   svnclient::Session session = appwork::baseSession();
-  session.askPassword = [](const std::string& realm, const std::string& username, bool maySave) {
+  const Owner owner = weakly(window);
+  session.askPassword = [owner](const std::string& realm, const std::string& username, bool maySave) {
     return askOnMainThread<PasswordAnswer>(std::nullopt, [=](auto pending) {
-      showPasswordDialog(realm, username, maySave, pending);
+      showPasswordDialog(realm, username, maySave, owner, pending);
     });
   };
-  session.askCertificate = [](const svnclient::Certificate& certificate, bool maySave) {
+  session.askCertificate = [owner](const svnclient::Certificate& certificate, bool maySave) {
     return askOnMainThread<CertificateAnswer>(CertificateAnswer::Reject, [=](auto pending) {
-      showCertificateDialog(certificate, maySave, pending);
+      showCertificateDialog(certificate, maySave, owner, pending);
     });
   };
   return session;

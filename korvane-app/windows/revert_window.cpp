@@ -68,8 +68,8 @@ void revertConfirmed(const Held& state) {
   gtk_widget_set_sensitive(state->revert, FALSE);
   gtk_widget_set_sensitive(state->cancel, FALSE);
   gtk_label_set_text(GTK_LABEL(state->question), "Reverting…");
-  runForWorkingCopy(state->paths.front(), nullptr, [state] {
-    const auto outcome = svnclient::revert(state->paths, state->changes, appwork::badgeFor, sessionFor());
+  runForWorkingCopy(state->paths.front(), nullptr, [state, session = sessionFor(state->window)] {
+    const auto outcome = svnclient::revert(state->paths, state->changes, appwork::badgeFor, session);
     onMainThread([state, outcome] {
       if (!state->window) return;
       settle(state, outcome.ok ? "Reverted " + items(state->changes.size()) + "." : outcome.error);
@@ -121,9 +121,9 @@ void showRevert(const std::vector<std::string>& paths, const std::string& activa
   runForWorkingCopy(
       paths.front(),
       [state] { gtk_label_set_text(GTK_LABEL(state->question), "Waiting for another command on this working copy…"); },
-      [state, paths] {
+      [state, paths, session = sessionFor(state->window)] {
         std::string error;
-        auto changes = svnclient::revertCandidates(paths, appwork::badgeFor, sessionFor(), &error);
+        auto changes = svnclient::revertCandidates(paths, appwork::badgeFor, session, &error);
         onMainThread([state, changes, error] { showCandidates(state, changes, error); });
       });
 }

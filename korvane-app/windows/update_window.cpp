@@ -130,8 +130,8 @@ void showUpdate(const std::vector<std::string>& paths, const std::string& activa
   runForWorkingCopy(
       paths.front(),
       [state] { gtk_label_set_text(GTK_LABEL(state->status), "Waiting for another command on this working copy…"); },
-      [state, paths] {
-        svnclient::Session session = sessionFor();
+      [state, paths, base = sessionFor(state->window)] {
+        svnclient::Session session = base;
         onMainThread([state] {
           if (state->window) gtk_label_set_text(GTK_LABEL(state->status), "Updating…");
         });

@@ -25,10 +25,11 @@ KRVWorkingCopyQueue& queue();
 // Runs `work` on the main thread, soon.
 void onMainThread(std::function<void()> work);
 
-// A session whose password and certificate questions are dialogs on the
-// main thread (windows of their own, above the others); the calling
-// (worker) thread waits for the answer.
-svnclient::Session sessionFor();
+// A session whose password and certificate questions are modal dialogs on
+// the main thread, attached to `window` (the command's window, null when it
+// has none) while it is open, so that they are placed over it; the calling
+// (worker) thread waits for the answer. Made on the main thread, used on any.
+svnclient::Session sessionFor(GtkWidget* window);
 
 // Submits `work` for the working copy holding `path`; `waiting` runs at once
 // when the command has to wait for another on that working copy.

@@ -76,9 +76,9 @@ void fill(const Held& state, const std::optional<svnclient::Listing>& listing, c
 void refresh(const Held& state) {
   gtk_label_set_text(GTK_LABEL(state->heading), "Reading the working copy…");
   const std::string path = state->listing.root.empty() ? state->chosen.front() : state->listing.root;
-  runForWorkingCopy(path, nullptr, [state, path] {
+  runForWorkingCopy(path, nullptr, [state, path, session = sessionFor(state->window)] {
     std::string error;
-    auto listing = svnclient::listWorkingCopy(path, appwork::badgeFor, sessionFor(), &error);
+    auto listing = svnclient::listWorkingCopy(path, appwork::badgeFor, session, &error);
     onMainThread([state, listing, error] { fill(state, listing, error); });
   });
 }

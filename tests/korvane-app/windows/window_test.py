@@ -17,7 +17,8 @@ Each command is handed over as the extension does: a command file and
   Stop Showing Status unregisters it; a failed Add names the item; Ignore
   works without a window;
 - a wrong password ends in a clear message; the right one, remembered, is
-  kept in the keyring and not asked again;
+  kept in the keyring and not asked again; the password and certificate
+  dialogs are transient for the window of the command that asked;
 - Commit… lists every change with a check box, unversioned ones unchecked;
   Commit stays insensitive while the message is blank; selecting an item
   shows its diff; the new revision holds exactly the checked items with the
@@ -134,6 +135,21 @@ def windows(title):
 
 def window(title):
     return wait_for(f"a window titled {title!r}", lambda: (windows(title) or [None])[0])
+
+
+def x_window(title):
+    """The X window titled `title`, or None while there is not exactly one."""
+    found = subprocess.run(["xdotool", "search", "--name", f"^{title}$"], stdout=subprocess.PIPE,
+                           stderr=subprocess.DEVNULL, text=True).stdout.split()
+    return int(found[0]) if len(found) == 1 else None
+
+
+def wait_attached(dialog, owner):
+    """Waits until the dialog is transient for the owner window, as a window manager reads it."""
+    def attached():
+        ids = x_window(dialog), x_window(owner)
+        return None not in ids and run("xprop", "-id", str(ids[0]), "WM_TRANSIENT_FOR").split()[-1] == hex(ids[1])
+    wait_for(f"{dialog!r} attached to {owner!r}", attached)
 
 
 def labels(window):
@@ -523,6 +539,7 @@ def passwords():
 
         app = send("update", [wc])
         progress = window("Update guarded-wc")
+        wait_attached("Authentication", "Update guarded-wc")
         answer_password("right", remember=True)
         label_containing(progress, "Updated to revision 2.")
         press(progress, "Close")
@@ -591,6 +608,7 @@ def certificate_dialog():
         facts = openssl_facts(server.certificate)
         commit_other("a, over https\n")
         app, progress, dialog = update_meets_dialog()
+        wait_attached("Server Certificate", "Update a.txt")
         shown = labels(dialog)
         expected = [f"https://127.0.0.1:{server.port}", facts["CN"], f"from {facts['notBefore']}\nuntil {facts['notAfter']}",
                     facts["Fingerprint"], "• it is issued by an unknown authority\n• its name does not match the server"]
