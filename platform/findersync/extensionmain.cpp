@@ -368,14 +368,16 @@ int NSExtensionMain(int argc, char** argv, const std::function<std::shared_ptr<F
     g_error_free(gerror);
     return 1;
   }
+  // Taken before the name is, so that a signal sent as soon as the name
+  // appears ends the service cleanly instead of by the default action.
+  session.signalSources.push_back(g_unix_signal_add(SIGTERM, quitOnSignal, nullptr));
+  session.signalSources.push_back(g_unix_signal_add(SIGINT, quitOnSignal, nullptr));
   if (!requestName(session.connection, &error)) {
     std::fprintf(stderr, "%s: %s\n", program.c_str(), error.c_str());
     return 1;
   }
 
   session.closedHandler = g_signal_connect(session.connection, "closed", G_CALLBACK(quitOnClose), nullptr);
-  session.signalSources.push_back(g_unix_signal_add(SIGTERM, quitOnSignal, nullptr));
-  session.signalSources.push_back(g_unix_signal_add(SIGINT, quitOnSignal, nullptr));
   if (g_dbus_connection_is_closed(session.connection)) return 0;
   dispatch::runMain();
   return 0;
