@@ -23,18 +23,27 @@ class Failure(Exception):
     pass
 
 
+def failure(message):
+    """A Failure naming the screenshot kept of the screen as it was."""
+    path = os.path.join(os.environ.get("KRV_WINDOW_TEST_ARTIFACTS", "/tmp"), f"korvane-command-failure-{os.getpid()}.png")
+    subprocess.run(["import", "-window", "root", path], capture_output=True)
+    return Failure(f"{message} (screenshot: {path})")
+
+
 def run(*args):
     return subprocess.run(args, check=True, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True).stdout
 
 
 def wait_for(what, condition, bound=BOUND):
+    """condition()'s first true value; what (or what(), said when giving up)
+    names it."""
     deadline = time.monotonic() + bound
     while True:
         value = condition()
         if value:
             return value
         if time.monotonic() > deadline:
-            raise Failure(f"gave up after {bound} s waiting for {what}")
+            raise failure(f"gave up after {bound} s waiting for {what() if callable(what) else what}")
         time.sleep(0.2)
 
 
@@ -91,20 +100,18 @@ def labels(window):
 
 
 def label_containing(window, text):
-    return wait_for(f"{text!r} in {window.name!r} (it reads {labels(window)})",
+    return wait_for(lambda: f"{text!r} in {window.name!r} (it reads {labels(window)})",
                     lambda: next((label for label in labels(window) if text in label), None))
 
 
-def button(window, name):
+def sensitive_button(window, name):
     return next((node for node in descendants(window) if role(node) == pyatspi.ROLE_PUSH_BUTTON
-                 and node.name == name), None)
+                 and node.name == name and node.getState().contains(pyatspi.STATE_SENSITIVE)), None)
 
 
 def press(window, name):
-    found = wait_for(f"a sensitive button {name!r} in {window.name!r}",
-                     lambda: (lambda b: b if b and b.getState().contains(pyatspi.STATE_SENSITIVE) else None)(
-                         button(window, name)))
-    found.queryAction().doAction(0)
+    wait_for(f"a sensitive button {name!r} in {window.name!r}",
+             lambda: sensitive_button(window, name)).queryAction().doAction(0)
 
 
 def list_rows(window, list_name):
@@ -148,7 +155,7 @@ def check_update(path, revision):
     label_containing(progress, f"Updated to revision {revision}")
     at = run("svn", "info", "--show-item", "revision", path).strip()
     if at != revision:
-        raise Failure(f"after Update, {path} is at revision {at}, not {revision}")
+        raise failure(f"after Update, {path} is at revision {at}, not {revision}")
     close(progress)
 
 
@@ -160,18 +167,18 @@ def check_revert(wc, path):
     wait_for("the items to revert", lambda: list_rows(confirm, "Items to revert"))
     listed = [row.name.split(None, 1)[-1] for row in list_rows(confirm, "Items to revert")]
     if listed != [path]:
-        raise Failure(f"Revert\u2026 on {path} lists {listed}")
+        raise failure(f"Revert\u2026 on {path} lists {listed}")
     press(confirm, "Revert")
     label_containing(confirm, "Reverted 1 item")
     close(confirm)
     base = run("svn", "cat", "-r", "BASE", path)
     if read(path) != base or path in status(wc) or unversioned(wc) != kept:
-        raise Failure(f"after Revert\u2026: {path} reads {read(path)!r} (base {base!r}); status {status(wc)}")
+        raise failure(f"after Revert\u2026: {path} reads {read(path)!r} (base {base!r}); status {status(wc)}")
 
 
 def check_add(wc, path):
     """Add: done without a window; svn status says A."""
-    wait_for(f"svn status to say A for {path} (it says {status(wc)})", lambda: status(wc).get(path) == "A")
+    wait_for(lambda: f"svn status to say A for {path} (it says {status(wc)})", lambda: status(wc).get(path) == "A")
 
 
 def check_ignore(wc, path, before, kept_patterns):
@@ -179,11 +186,11 @@ def check_ignore(wc, path, before, kept_patterns):
     that list taken before choosing Ignore), and the parent's svn:ignore
     keeps the patterns it had."""
     if path not in before:
-        raise Failure(f"{path} was not unversioned before Ignore: {before}")
-    wait_for(f"{path} to leave the unversioned list {unversioned(wc)}", lambda: path not in unversioned(wc))
+        raise failure(f"{path} was not unversioned before Ignore: {before}")
+    wait_for(lambda: f"{path} to leave the unversioned list {unversioned(wc)}", lambda: path not in unversioned(wc))
     ignores = run("svn", "propget", "svn:ignore", os.path.dirname(path)).split()
     if unversioned(wc) != [p for p in before if p != path] or not set(kept_patterns) < set(ignores):
-        raise Failure(f"after Ignore of {path}: unversioned {unversioned(wc)} (before: {before}); "
+        raise failure(f"after Ignore of {path}: unversioned {unversioned(wc)} (before: {before}); "
                       f"svn:ignore {ignores}, expected {kept_patterns} and one more")
 
 
@@ -201,11 +208,11 @@ def check_commit(wc, path, message):
     rows = wait_for("the items to commit", lambda: list_rows(dialog, "Items to commit"))
     chosen = [row for row in rows if row.name.split("    ")[-1] == path]
     if not chosen or not chosen[0].getState().contains(pyatspi.STATE_CHECKED):
-        raise Failure(f"the commit dialog does not list {path} checked: {[row.name for row in rows]}")
+        raise failure(f"the commit dialog does not list {path} checked: {[row.name for row in rows]}")
     text = next(node for node in descendants(dialog) if role(node) == pyatspi.ROLE_TEXT and node.name == "Message")
     text.queryEditableText().setTextContents(message)
     press(dialog, "Commit")
     label_containing(dialog, "Committed revision")
     close(dialog)
     if path in status(wc):
-        raise Failure(f"after the commit, svn status still lists {path}: {status(wc)}")
+        raise failure(f"after the commit, svn status still lists {path}: {status(wc)}")

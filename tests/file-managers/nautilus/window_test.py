@@ -27,7 +27,6 @@ a bound with a message that says what was seen; the screenshot of a failure
 is kept and its path printed.
 """
 import os
-import re
 import shutil
 import signal
 import subprocess
