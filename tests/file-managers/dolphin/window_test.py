@@ -3,8 +3,11 @@
 
 Runs inside a private session bus and a virtual display (run-window-test).
 Makes a working copy with one item of each badge, registers it, starts
-finder-extension and Dolphin with the plugins, and checks the screen. With
---demo it only takes the screenshots scripts/demo --dolphin shows.
+finder-extension and Dolphin with the plugins, and checks the screen: the
+badges, and each command of the Korvane submenu as commands.py checks it in
+korvane-app's window (through the accessibility tree) and the working copy,
+followed by the item's badge. With --demo it only takes the screenshots
+scripts/demo --dolphin shows.
 """
 import os
 import signal
@@ -12,12 +15,15 @@ import subprocess
 import sys
 import time
 
+import commands
+
 SCRATCH = sys.argv[1]
 BIN = os.path.join(SCRATCH, "bin")
 SHOTS = os.path.join(SCRATCH, "shots")
 WC = os.path.join(SCRATCH, "wc")
 
 started = []
+DOLPHIN = []  # Dolphin's main window, once shown
 
 
 def fail(message):
@@ -85,8 +91,12 @@ def make_working_copy():
     run("svn", "lock", "-q", "-m", "Mine", os.path.join(WC, "e-locked.txt"))
     with open(os.path.join(WC, "f-modified.txt"), "a") as f:
         f.write("more\n")
-    with open(os.path.join(WC, "g-unversioned.txt"), "w") as f:
-        f.write("notes\n")
+    # For Add and Ignore: an unversioned file to add; a name that is a
+    # pattern of its own, beside a file that pattern would match.
+    for name in ("g-unversioned.txt", "n-new.txt", "report1.txt", "report[1].txt"):
+        with open(os.path.join(WC, name), "w") as f:
+            f.write("notes\n")
+    run("svn", "propset", "-q", "svn:ignore", "\n".join(IGNORED), WC)
 
 
 def wait_for(condition, seconds, what):
@@ -121,8 +131,9 @@ def start_dolphin():
                              text=True).stdout.split()
         return out[0] if out else None
     win = wait_for(window, 60, "the Dolphin window")
+    DOLPHIN[:] = [win]
     run("xdotool", "windowmove", win, "0", "0")
-    run("xdotool", "windowsize", win, "1024", "700")
+    run("xdotool", "windowsize", win, "1024", "900")
     run("xdotool", "windowfocus", "--sync", win)
     return dolphin
 
@@ -190,7 +201,12 @@ ITEMS = [
     ("e-locked.txt", "locked"),
     ("f-modified.txt", "modified"),
     ("g-unversioned.txt", "unversioned"),
+    ("n-new.txt", "unversioned"),
+    ("report1.txt", "unversioned"),
+    ("report[1].txt", "unversioned"),
 ]
+MENU = ["Show in Korvane", "Update", "Commit Changes\u2026", "Add", "Ignore", "Revert\u2026"]
+IGNORED = ["*.bak"]  # the root's svn:ignore before Ignore adds to it
 
 
 def near(colour, tolerance=2):
@@ -342,9 +358,10 @@ def new_window(before):
                     "a menu to open")
 
 
-def check_menu(box):
-    log = os.path.join(os.environ["XDG_DATA_HOME"], "group-containers/7QH2MXR5TB.com.korvaneapp.shared/FinderSync",
-                       "ReceivedCommands.log")
+def choose(box, title):
+    """Opens the Korvane submenu on the item in box and chooses title;
+    returns the submenu's text bands and separator rows."""
+    run("xdotool", "windowfocus", "--sync", DOLPHIN[0])
     x, y = (box[0] + box[2]) // 2, (box[1] + box[3]) // 2
     run("xdotool", "mousemove", str(x), str(y), "click", "1")
     shown = windows()
@@ -354,30 +371,67 @@ def check_menu(box):
     run("xdotool", "key", "k")  # the accelerator of "Korvane"
     submenu = new_window(shown)
     shot = steady_screenshot()
-    save("menu")
     bands = text_bands(shot, submenu)
-    separators = separator_rows(shot, submenu)
-    if len(bands) != 6 or len(separators) != 2:
-        fail("the Korvane submenu at %s has %d titles and %d separators, expected 6 and 2"
-             % (submenu, len(bands), len(separators)))
-    if not (bands[0][1] < separators[0] < bands[1][0] and bands[2][1] < separators[1] < bands[3][0]):
-        fail("the separators of the Korvane submenu are not after the first and the third title")
-    update = bands[1]
-    run("xdotool", "mousemove", str((submenu[0] + submenu[2]) // 2), str((update[0] + update[1]) // 2))
+    if len(bands) != len(MENU):
+        fail("the Korvane submenu at %s has %d titles, expected %d" % (submenu, len(bands), len(MENU)))
+    if title == "Update":
+        save("menu")
+    band = bands[MENU.index(title)]
+    run("xdotool", "mousemove", str((submenu[0] + submenu[2]) // 2), str((band[0] + band[1]) // 2))
     time.sleep(0.3)
     run("xdotool", "click", "1")
+    return bands, separator_rows(shot, submenu)
+
+
+def badge_becomes(name, box, badge):
+    """Waits for the item's badge, once its selection is cleared and the
+    pointer is off it (Dolphin lightens the icon under the pointer)."""
+    run("xdotool", "windowfocus", "--sync", DOLPHIN[0])
+    run("xdotool", "key", "Escape")
+    expected = {b for b, c in BADGE_COLOURS.items() if badge and c == BADGE_COLOURS[badge]}
+
+    def shown():
+        # A move right after a menu closes may leave the hover where it was.
+        run("xdotool", "mousemove", "700", "850", "mousemove_relative", "1", "1")
+        return badges_in(screenshot(), box) == expected
+    wait_for(shown, 30, "%s to show %s" % (name, badge or "no badge"))
+
+
+def check_menu(boxes):
+    """The submenu's titles; then each command from it, with its effect in
+    korvane-app and the working copy, then the item's badge."""
+    log = os.path.join(os.environ["XDG_DATA_HOME"], "group-containers/7QH2MXR5TB.com.korvaneapp.shared/FinderSync",
+                       "ReceivedCommands.log")
+    bands, separators = choose(boxes["f-modified.txt"], "Update")
+    if len(separators) != 2:
+        fail("the Korvane submenu has %d separators, expected 2" % len(separators))
+    if not (bands[0][1] < separators[0] < bands[1][0] and bands[2][1] < separators[1] < bands[3][0]):
+        fail("the separators of the Korvane submenu are not after the first and the third title")
     expected = "action: update\npath: %s\n" % os.path.join(WC, "f-modified.txt")
     wait_for(lambda: os.path.exists(log) and expected in open(log).read(), 20,
              "korvane-app to receive update for f-modified.txt")
-
-    # The application shows the update's progress window; it is then moved out
-    # of the way, or it would cover the items the next steps look for.
-    def update_window():
-        found = subprocess.run(["xdotool", "search", "--name", "^Update f-modified.txt$"],
-                               capture_output=True, text=True).stdout.split()
-        return found[0] if found else None
-    run("xdotool", "windowunmap", wait_for(update_window, 30, "korvane-app's Update window"))
+    commands.check_update(os.path.join(WC, "f-modified.txt"), "2")
     say("the Korvane submenu has six titles and two separators; Update opened korvane-app's progress window")
+
+    def path(name):
+        return os.path.join(WC, name)
+    choose(boxes["f-modified.txt"], "Revert\u2026")
+    commands.check_revert(WC, path("f-modified.txt"))
+    badge_becomes("f-modified.txt", boxes["f-modified.txt"], "")
+    say("Revert\u2026 listed f-modified.txt and, confirmed, reverted it; unversioned files stay")
+    choose(boxes["n-new.txt"], "Add")
+    commands.check_add(WC, path("n-new.txt"))
+    badge_becomes("n-new.txt", boxes["n-new.txt"], "added")
+    say("Add made n-new.txt added")
+    before = commands.unversioned(WC)
+    choose(boxes["report[1].txt"], "Ignore")
+    commands.check_ignore(WC, path("report[1].txt"), before, IGNORED)
+    badge_becomes("report[1].txt", boxes["report[1].txt"], "")
+    badge_becomes("report1.txt", boxes["report1.txt"], "unversioned")
+    say("Ignore hid exactly report[1].txt; report1.txt stays unversioned")
+    choose(boxes["b-clean.txt"], "Show in Korvane")
+    commands.check_reveal(WC)
+    say("Show in Korvane opened the working copy's window")
 
 
 def demo():
@@ -424,13 +478,15 @@ def main():
     if sys.argv[2:] == ["--demo"]:
         return demo()
     setup_environment()
+    commands.shots = SHOTS
     make_working_copy()
+    started.append(commands.start_accessibility_bus())
     service = start_service()
     dolphin = start_dolphin()
     check_view("Icons", "ctrl+1")
     boxes = check_view("Details", "ctrl+3")
     check_refresh(boxes["b-clean.txt"])
-    check_menu(boxes["f-modified.txt"])
+    check_menu(boxes)
     check_stopped_service(service)
     # The plugins and their shared client unload with Dolphin: it must quit cleanly.
     run("xdotool", "key", "ctrl+q")
@@ -442,6 +498,8 @@ def main():
 
 try:
     main()
+except commands.Failure as failure:
+    fail(str(failure))
 finally:
     for process in reversed(started):
         process.terminate()

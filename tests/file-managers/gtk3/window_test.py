@@ -12,7 +12,7 @@ the bus start finder-extension, and checks what a user would see:
 - a file edited on disk gains "modified" and loses it after `svn revert`;
 - the context menu on a file holds the Korvane submenu with the commands
   (read through the accessibility tree), and Update hands korvane-app the
-  command for that file;
+  command for that file, whose progress window opens (commands.py);
 - with the service stopped (SIGSTOP), the file manager still opens a folder
   and its context menu;
 - (Nemo) a working copy that is not registered offers "Show Subversion
@@ -29,6 +29,7 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 import window_test as screen  # noqa: E402  the screen, OCR and badge helpers
 
 import a11y  # noqa: E402  menus and list rows through the accessibility tree
+from window_test import commands  # noqa: E402  korvane-app's windows
 
 MANAGER = os.environ["KRV_FILE_MANAGER"]
 WC, RECEIVED, Failure = screen.WC, screen.RECEIVED, screen.Failure
@@ -41,6 +42,7 @@ MENU = ["Show in Korvane"] + SEPARATOR + ["Update", "Commit Changes\u2026"] + SE
 LIST_ZOOM = {"nemo": "large", "caja": "standard"}[MANAGER]
 VIEW_KEYS = {"icon": "ctrl+1", "list": "ctrl+2"}
 BOUND = 60  # seconds for an expected state to show
+HEAD = "2"  # the working copy's revision: the sample, then a colleague's delete
 
 
 def rest_pointer():
@@ -125,10 +127,11 @@ def check_menu_and_update(name):
     while True:
         received = open(RECEIVED).read() if os.path.exists(RECEIVED) else ""
         if expected in received:
-            return
+            break
         if time.monotonic() > deadline:
             raise Failure(f"korvane-app did not receive Update for {name}; it received: {received!r}")
         time.sleep(0.5)
+    commands.check_update(os.path.join(WC, name), HEAD)
 
 
 def background_menu(find):
@@ -214,6 +217,7 @@ def start_manager():
 def scenario():
     screen.make_working_copy()
     screen.install_extension()
+    bus = commands.start_accessibility_bus()
     manager = start_manager()
     extension = None
     try:
@@ -238,7 +242,7 @@ def scenario():
         log("after svn revert: clean.txt's badge is gone")
 
         check_menu_and_update("modified.txt")
-        log(f"the context menu on modified.txt holds Korvane with {MENU}; Update reached korvane-app")
+        log(f"the context menu on modified.txt holds Korvane with {MENU}; Update opened korvane-app's window")
 
         os.kill(extension, signal.SIGSTOP)
         try:
@@ -264,11 +268,12 @@ def scenario():
     finally:
         if extension:
             os.kill(extension, signal.SIGTERM)
-        manager.terminate()
-        try:
-            manager.wait(10)
-        except subprocess.TimeoutExpired:
-            manager.kill()
+        for process in (manager, bus):
+            process.terminate()
+            try:
+                process.wait(10)
+            except subprocess.TimeoutExpired:
+                process.kill()
 
 
 def main():

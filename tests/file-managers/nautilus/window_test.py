@@ -1,4 +1,4 @@
-#!/usr/bin/env python3
+#!/usr/bin/python3
 """korvane-nautilus in a real Nautilus window.
 
 Runs inside scripts/lib/nautilus-session (private bus, home and X display;
@@ -13,8 +13,13 @@ emblem icons do not exist yet), and checks what a user would see:
   after `svn revert`;
 - the context menu on a file holds the Korvane submenu with the six commands,
   and choosing Update hands korvane-app the command for that file, whose
-  progress window opens and brings in a colleague's change; Commit Changes…
-  opens the commit dialog;
+  progress window opens and brings in a colleague's change;
+- each other command, chosen from the menu, does what commands.py checks in
+  korvane-app's window (through the accessibility tree) and the working
+  copy, and the badges follow: Revert… (back to normal), Add (added),
+  Commit Changes… (the dialog has the file checked; committed, back to
+  normal), Ignore of report[1].txt (no badge, report1.txt still
+  unversioned), Show in Korvane;
 - with the service stopped (SIGSTOP), Nautilus still opens a folder and its
   context menu.
 Every wait polls screenshots until two in a row are equal and gives up after
@@ -22,12 +27,15 @@ a bound with a message that says what was seen; the screenshot of a failure
 is kept and its path printed.
 """
 import os
-import re
 import shutil
 import signal
 import subprocess
 import sys
 import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+import commands  # noqa: E402  what each command must do, in korvane-app's windows and the working copy
+from commands import Failure  # noqa: E402
 
 BUILD = os.path.abspath(sys.argv[1])
 BIN = os.path.join(BUILD, "bin")
@@ -48,10 +56,8 @@ SETTLE_BOUND = 30  # seconds for the screen to stop changing
 STATE_BOUND = 60   # seconds for an expected state to show
 # Revisions: the sample, a colleague's delete, a colleague's edit of modified.txt.
 HEAD_AFTER_COLLEAGUE = "3"
-
-
-class Failure(Exception):
-    pass
+# The root's svn:ignore before Ignore adds to it.
+IGNORED = ["*.bak"]
 
 
 def run(*args, **kwargs):
@@ -164,7 +170,8 @@ def popover_box(shot, word):
 
 
 def find_word(words, text):
-    matches = [w for w in words if w.text == text]
+    # The recognition reads a 1 between letters as l (report1.txt).
+    matches = [w for w in words if text in (w.text, w.text.replace("l", "1"))]
     return matches[0] if matches else None
 
 
@@ -282,7 +289,10 @@ def start_nautilus():
     gsettings = ["gsettings", "set", "org.gnome.nautilus.preferences"]
     run(*gsettings, "default-folder-viewer", "list-view")
     log_file = open(os.path.join(SCRATCH, "nautilus.log"), "w")
-    nautilus = subprocess.Popen(["nautilus", WC], stdout=log_file, stderr=subprocess.STDOUT)
+    # Nautilus stays off the accessibility bus, which is korvane-app's: it is
+    # read from the screen.
+    nautilus = subprocess.Popen(["nautilus", WC], stdout=log_file, stderr=subprocess.STDOUT,
+                                env={**os.environ, "GTK_A11Y": "none"})
     deadline = time.monotonic() + SETTLE_BOUND
     window = ""
     while not window:
@@ -326,9 +336,31 @@ def normalise(title):
     return title.rstrip(".\u2026 ")
 
 
-def check_menu_and_update(name):
+def clear_selection():
+    # A click on the empty space below the rows clears the selection, whose
+    # highlight would hide the name from the text recognition.
+    xdotool("mousemove", 600, 685, "click", 1)
+    rest_pointer()
+
+
+def choose(name, title):
+    """Chooses Korvane › title on the file; returns the submenu's screenshot
+    and lines as read. The file stays selected."""
+    clear_selection()
     shot, lines = open_menu_on(name)
     titles = [normalise(line.text) for line in lines]
+    if normalise(title) not in titles:
+        raise Failure(keep(shot, f"the Korvane submenu on {name} lacks \"{title}\"; read: {titles}"))
+    line = lines[titles.index(normalise(title))]
+    xdotool("mousemove", line.cx, line.cy, "click", 1)
+    rest_pointer()
+    return shot, titles
+
+
+def check_menu_and_update(name):
+    """The submenu holds the six commands in order; Update hands korvane-app
+    the command, whose window updates the file."""
+    shot, titles = choose(name, "Update")
     positions = []
     for title in map(normalise, MENU_TITLES):
         if title not in titles:
@@ -336,53 +368,43 @@ def check_menu_and_update(name):
         positions.append(titles.index(title))
     if positions != sorted(positions):
         raise Failure(keep(shot, f"the Korvane submenu's titles are out of order; read: {titles}"))
-    update = lines[titles.index("Update")]
-    xdotool("mousemove", update.cx, update.cy, "click", 1)
-    rest_pointer()
     expected = f"action: update\npath: {os.path.join(WC, name)}\nactivate: no\n"
-    deadline = time.monotonic() + STATE_BOUND
-    while True:
-        received = open(RECEIVED).read() if os.path.exists(RECEIVED) else ""
-        if expected in received:
-            break
-        if time.monotonic() > deadline:
-            raise Failure(keep(capture(), f"korvane-app did not receive Update for {name}; it received: {received!r}"))
-        time.sleep(0.5)
-    # The application shows its progress window and really updates the file.
-    title = f"^Update {re.escape(name)}$"
-    while True:
-        window = subprocess.run(["xdotool", "search", "--name", title], capture_output=True, text=True).stdout.split()
-        revision = run("svn", "info", "--show-item", "revision", os.path.join(WC, name)).stdout.strip()
-        if window and revision == HEAD_AFTER_COLLEAGUE:
-            # Out of the way of the steps that follow.
-            xdotool("windowunmap", window[0])
-            return shot
-        if time.monotonic() > deadline:
-            raise Failure(keep(capture(), f"Update of {name} did not show its window ({window}) or did not update it "
-                                          f"(at revision {revision}, expected {HEAD_AFTER_COLLEAGUE})"))
-        time.sleep(0.5)
+    commands.wait_for(f"korvane-app to receive Update for {name}",
+                      lambda: os.path.exists(RECEIVED) and expected in open(RECEIVED).read())
+    commands.check_update(os.path.join(WC, name), HEAD_AFTER_COLLEAGUE)
+    return shot
 
 
-def check_commit_opens(name):
-    """Commit Changes… on the file opens the application's commit dialog."""
-    # A click on the empty space below the rows clears the selection, whose
-    # highlight would hide the name from the text recognition.
-    xdotool("mousemove", 600, 620, "click", 1)
-    rest_pointer()
-    shot, lines = open_menu_on(name)
-    titles = [normalise(line.text) for line in lines]
-    commit = lines[titles.index(normalise("Commit Changes\u2026"))]
-    xdotool("mousemove", commit.cx, commit.cy, "click", 1)
-    rest_pointer()
-    deadline = time.monotonic() + STATE_BOUND
-    while True:
-        window = subprocess.run(["xdotool", "search", "--name", "^Commit$"], capture_output=True, text=True).stdout.split()
-        if window:
-            xdotool("windowunmap", window[0])
-            return
-        if time.monotonic() > deadline:
-            raise Failure(keep(capture(), f"Commit Changes\u2026 on {name} opened no commit dialog"))
-        time.sleep(0.5)
+def badges_show(expected):
+    clear_selection()
+    check_badges("list", expected)
+
+
+def check_commands():
+    """Revert…, Add, Commit Changes…, Ignore and Show in Korvane from the
+    menu: their effect in korvane-app and the working copy, then the badges."""
+    def path(name):
+        return os.path.join(WC, name)
+    choose("modified.txt", "Revert\u2026")
+    commands.check_revert(WC, path("modified.txt"))
+    badges_show({"modified.txt": None, "unversioned.txt": "unversioned"})
+    log("Revert\u2026 listed modified.txt and, confirmed, reverted it: its badge is gone, unversioned files stay")
+    choose("new.txt", "Add")
+    commands.check_add(WC, path("new.txt"))
+    badges_show({"new.txt": "added"})
+    log("Add made new.txt added")
+    choose("new.txt", "Commit Changes\u2026")
+    commands.check_commit(WC, path("new.txt"), "Added from Nautilus")
+    badges_show({"new.txt": None})
+    log("Commit Changes\u2026 opened the dialog with new.txt checked; once committed, its badge is gone")
+    before = commands.unversioned(WC)
+    choose("report[1].txt", "Ignore")
+    commands.check_ignore(WC, path("report[1].txt"), before, IGNORED)
+    badges_show({"report[1].txt": None, "report1.txt": "unversioned"})
+    log("Ignore hid exactly report[1].txt; report1.txt stays unversioned")
+    choose("clean.txt", "Show in Korvane")
+    commands.check_reveal(WC)
+    log("Show in Korvane opened the working copy's window")
 
 
 # --- The scenario ---------------------------------------------------------------
@@ -439,7 +461,14 @@ def extension_pid():
 
 def scenario():
     make_working_copy()
+    # For Add and Ignore: an unversioned file to add; a name that is a
+    # pattern of its own, beside a file that pattern would match.
+    for name in ("new.txt", "report[1].txt", "report1.txt"):
+        with open(os.path.join(WC, name), "w") as f:
+            f.write(f"{name}\n")
+    run("svn", "propset", "-q", "svn:ignore", "\n".join(IGNORED), WC)
     install_extension()
+    bus = commands.start_accessibility_bus()
     nautilus = start_nautilus()
     extension = None
     try:
@@ -473,8 +502,7 @@ def scenario():
         if shots:
             shot.save(os.path.join(shots, "menu.png"))
         log("the context menu on modified.txt holds Korvane with the six commands; Update opened its window and updated the file")
-        check_commit_opens("modified.txt")
-        log("Commit Changes\u2026 on modified.txt opened the commit dialog")
+        check_commands()
 
         os.kill(extension, signal.SIGSTOP)
         try:
@@ -497,11 +525,12 @@ def scenario():
     finally:
         if extension:
             os.kill(extension, signal.SIGTERM)
-        nautilus.terminate()
-        try:
-            nautilus.wait(10)
-        except subprocess.TimeoutExpired:
-            nautilus.kill()
+        for process in (nautilus, bus):
+            process.terminate()
+            try:
+                process.wait(10)
+            except subprocess.TimeoutExpired:
+                process.kill()
 
 
 def main():
