@@ -1,0 +1,256 @@
+#include "fastwalk.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <svn_pools.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <string_view>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "platform/text/text.h"
+#include "wcdb.h"
+
+namespace svn::detail {
+
+namespace {
+
+// What the walk found on disk for one folder's items.
+struct FolderPlan {
+  // Every item is plain and on disk as recorded: the folder's items are
+  // reported here, not by Subversion.
+  bool fast = false;
+  struct File {
+    std::int64_t size = -1;
+    bool modified = false;
+  };
+  std::vector<File> files;  // parallel to the folder's children
+};
+
+class FileDescriptor {
+ public:
+  explicit FileDescriptor(int fd) : fd_(fd) {}
+  ~FileDescriptor() {
+    if (fd_ >= 0) close(fd_);
+  }
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+  int get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+// Whether the working file's bytes equal the pristine text's; nothing when
+// either cannot be read.
+std::optional<bool> sameBytes(int dirFd, const char* name, const std::string& pristine) {
+  FileDescriptor working(openat(dirFd, name, O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+  FileDescriptor base(open(pristine.c_str(), O_RDONLY | O_CLOEXEC));
+  struct stat a {}, b {};
+  if (working.get() < 0 || base.get() < 0 || fstat(working.get(), &a) != 0 || fstat(base.get(), &b) != 0 ||
+      !S_ISREG(a.st_mode))
+    return std::nullopt;
+  if (a.st_size != b.st_size) return false;
+  static char one[64 * 1024], other[64 * 1024];
+  for (;;) {
+    ssize_t n = read(working.get(), one, sizeof one);
+    if (n < 0) return std::nullopt;
+    if (n == 0) return true;
+    std::size_t got = 0;
+    while (got < static_cast<std::size_t>(n)) {
+      ssize_t m = read(base.get(), other + got, static_cast<std::size_t>(n) - got);
+      if (m <= 0) return m == 0 ? std::optional<bool>(false) : std::nullopt;
+      got += static_cast<std::size_t>(m);
+    }
+    if (std::memcmp(one, other, got) != 0) return false;
+  }
+}
+
+class FastWalk {
+ public:
+  FastWalk(const std::string& root, WCSnapshot& snapshot, const StatusSink& sink, const FolderStatus& folderStatus)
+      : root_(root), snapshot_(snapshot), sink_(sink), folderStatus_(folderStatus) {}
+
+  // Looks at every versioned folder on disk; false when the walk cannot be
+  // used.
+  bool plan() {
+    if (!planFolder("", *snapshot_.root, true)) return false;
+    for (auto& [relpath, folder] : snapshot_.folders)
+      for (const auto& child : folder.children)
+        if (child.folder && !planFolder(join(relpath, child.name), child, false)) return false;
+    return true;
+  }
+
+  svn_error_t* walk(const std::string& relpath, bool reportSelf) {
+    const FolderPlan& plan = plans_[relpath];
+    if (!plan.fast) return walkWithSubversion(relpath, reportSelf);
+    if (reportSelf) SVN_ERR(folderStatus_(absolute(relpath), svn_depth_empty, sink_));
+    auto folder = snapshot_.folders.find(relpath);
+    if (folder == snapshot_.folders.end()) return SVN_NO_ERROR;
+    const auto& children = folder->second.children;
+    for (std::size_t i = 0; i < children.size(); ++i) {
+      const WCNode& child = children[i];
+      std::string childPath = join(relpath, child.name);
+      SVN_ERR(report(childPath, child, plan.files[i]));
+      if (child.folder) SVN_ERR(walk(childPath, false));
+    }
+    return SVN_NO_ERROR;
+  }
+
+ private:
+  static std::string join(const std::string& relpath, const std::string& name) {
+    return relpath.empty() ? name : relpath + "/" + name;
+  }
+  std::string absolute(const std::string& relpath) const { return relpath.empty() ? root_ : root_ + "/" + relpath; }
+
+  // The folder's items as Subversion reports them, each folder among them
+  // followed by its own walk.
+  svn_error_t* walkWithSubversion(const std::string& relpath, bool reportSelf) {
+    const std::string target = absolute(relpath);
+    struct Pool {
+      apr_pool_t* pool = svn_pool_create(nullptr);
+      ~Pool() { svn_pool_destroy(pool); }
+    } pool;
+    std::vector<std::pair<std::string, svn_client_status_t*>> items;
+    SVN_ERR(folderStatus_(target, svn_depth_immediates,
+                          [&](const char* path, const svn_client_status_t& status) -> svn_error_t* {
+                            if (reportSelf || target != path)
+                              items.emplace_back(path, svn_client_status_dup(&status, pool.pool));
+                            return SVN_NO_ERROR;
+                          }));
+    for (const auto& [path, status] : items) {
+      SVN_ERR(sink_(path.c_str(), *status));
+      if (status->versioned && status->kind == svn_node_dir && path != target)
+        SVN_ERR(walk(path.substr(root_.size() + 1), false));
+    }
+    return SVN_NO_ERROR;
+  }
+
+  bool planFolder(const std::string& relpath, const WCNode& self, bool isRoot) {
+    FolderPlan& plan = plans_[relpath];
+    auto found = snapshot_.folders.find(relpath);
+    static const WCFolder kEmpty;
+    const WCFolder& folder = found != snapshot_.folders.end() ? found->second : kEmpty;
+    plan.fast = (isRoot || self.plain) && !folder.changedChild;
+
+    FileDescriptor dirFd(open(absolute(relpath).c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (dirFd.get() < 0) {
+      plan.fast = false;
+      return true;
+    }
+    DIR* dir = fdopendir(dup(dirFd.get()));
+    if (dir == nullptr) return false;
+    std::vector<std::string> names;
+    while (dirent* entry = readdir(dir)) {
+      std::string_view name = entry->d_name;
+      if (name == "." || name == "..") continue;
+      if (name == ".svn") {
+        // A working copy of its own inside this one answers for its items.
+        if (!isRoot) {
+          closedir(dir);
+          return false;
+        }
+        continue;
+      }
+      names.emplace_back(name);
+    }
+    closedir(dir);
+    std::sort(names.begin(), names.end());
+
+    // Subversion stops its walk at a name that is not UTF-8; the names it
+    // has recorded are UTF-8 already.
+    const auto& children = folder.children;
+    std::size_t c = 0;
+    for (const auto& name : names) {
+      while (c < children.size() && children[c].name < name) ++c;
+      if (c < children.size() && children[c].name == name) continue;
+      plan.fast = false;
+      if (!text::decodeUTF8(name)) return false;
+    }
+    if (names.size() != children.size()) plan.fast = false;
+    if (!plan.fast) return true;
+
+    plan.files.resize(children.size());
+    for (std::size_t i = 0; i < children.size() && plan.fast; ++i) {
+      const WCNode& child = children[i];
+      struct stat st {};
+      if (!child.plain || fstatat(dirFd.get(), child.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        plan.fast = false;
+      } else if (child.folder) {
+        plan.fast = S_ISDIR(st.st_mode);
+      } else if (!S_ISREG(st.st_mode)) {
+        plan.fast = false;
+      } else {
+        plan.files[i].size = st.st_size;
+        std::int64_t mtime = std::int64_t{st.st_mtim.tv_sec} * 1000000 + st.st_mtim.tv_nsec / 1000;
+        // Subversion's own check: size and time as recorded mean unchanged.
+        if (child.recordedSize >= 0 && child.recordedTime != 0 && child.recordedSize == st.st_size &&
+            child.recordedTime == mtime)
+          continue;
+        // Otherwise the bytes decide, when the working file is the
+        // pristine text untranslated.
+        if (child.translated) {
+          plan.fast = false;
+          continue;
+        }
+        auto same = sameBytes(dirFd.get(), child.name.c_str(),
+                              root_ + "/.svn/pristine/" + child.sha1.substr(0, 2) + "/" + child.sha1 + ".svn-base");
+        if (!same) plan.fast = false;
+        else plan.files[i].modified = !*same;
+      }
+    }
+    return true;
+  }
+
+  svn_error_t* report(const std::string& relpath, const WCNode& node, const FolderPlan::File& file) {
+    const WCRepository& repository = snapshot_.repositories.at(node.reposId);
+    std::string path = absolute(relpath);
+    svn_client_status_t status{};
+    status.kind = node.folder ? svn_node_dir : svn_node_file;
+    status.local_abspath = path.c_str();
+    status.filesize = node.folder ? SVN_INVALID_FILESIZE : file.size;
+    status.versioned = TRUE;
+    status.node_status = file.modified ? svn_wc_status_modified : svn_wc_status_normal;
+    status.text_status = status.node_status;
+    status.prop_status = node.hasProps ? svn_wc_status_normal : svn_wc_status_none;
+    status.revision = node.revision;
+    status.changed_rev = node.changedRev;
+    status.changed_date = node.changedDate;
+    status.changed_author = node.changedAuthor ? node.changedAuthor->c_str() : nullptr;
+    status.repos_root_url = repository.root.c_str();
+    status.repos_uuid = repository.uuid.c_str();
+    status.repos_relpath = node.reposPath.c_str();
+    status.depth = node.folder ? svn_depth_infinity : svn_depth_unknown;
+    status.ood_kind = svn_node_none;
+    status.repos_node_status = svn_wc_status_none;
+    status.repos_text_status = svn_wc_status_none;
+    status.repos_prop_status = svn_wc_status_none;
+    status.ood_changed_rev = SVN_INVALID_REVNUM;
+    return sink_(path.c_str(), status);
+  }
+
+  const std::string& root_;
+  WCSnapshot& snapshot_;
+  const StatusSink& sink_;
+  const FolderStatus& folderStatus_;
+  std::unordered_map<std::string, FolderPlan> plans_;
+};
+
+}  // namespace
+
+bool fastWalk(const std::string& root, const StatusSink& sink, const FolderStatus& folderStatus, svn_error_t** err) {
+  if (root.size() < 2 || root.front() != '/') return false;
+  auto snapshot = readWorkingCopyDatabase(root);
+  if (!snapshot) return false;
+  FastWalk walk(root, *snapshot, sink, folderStatus);
+  if (!walk.plan()) return false;
+  *err = walk.walk("", true);
+  return true;
+}
+
+}  // namespace svn::detail
