@@ -96,7 +96,7 @@ class FastWalk {
     for (std::size_t i = 0; i < children.size(); ++i) {
       const WCNode& child = children[i];
       std::string childPath = join(relpath, child.name);
-      SVN_ERR(report(childPath, child, plan.files[i]));
+      SVN_ERR(report(childPath, folder->second, child, plan.files[i]));
       if (child.folder) SVN_ERR(walk(childPath, false));
     }
     return SVN_NO_ERROR;
@@ -136,7 +136,7 @@ class FastWalk {
     auto found = snapshot_.folders.find(relpath);
     static const WCFolder kEmpty;
     const WCFolder& folder = found != snapshot_.folders.end() ? found->second : kEmpty;
-    plan.fast = (isRoot || self.plain) && !folder.changedChild;
+    plan.fast = self.plain && !folder.changedChild;
 
     FileDescriptor dirFd(open(absolute(relpath).c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (dirFd.get() < 0) {
@@ -207,9 +207,11 @@ class FastWalk {
     return true;
   }
 
-  svn_error_t* report(const std::string& relpath, const WCNode& node, const FolderPlan::File& file) {
+  svn_error_t* report(const std::string& relpath, const WCFolder& folder, const WCNode& node,
+                      const FolderPlan::File& file) {
     const WCRepository& repository = snapshot_.repositories.at(node.reposId);
     std::string path = absolute(relpath);
+    std::string reposPath = folder.reposPath.empty() ? node.name : folder.reposPath + "/" + node.name;
     svn_client_status_t status{};
     status.kind = node.folder ? svn_node_dir : svn_node_file;
     status.local_abspath = path.c_str();
@@ -224,7 +226,7 @@ class FastWalk {
     status.changed_author = node.changedAuthor ? node.changedAuthor->c_str() : nullptr;
     status.repos_root_url = repository.root.c_str();
     status.repos_uuid = repository.uuid.c_str();
-    status.repos_relpath = node.reposPath.c_str();
+    status.repos_relpath = reposPath.c_str();
     status.depth = node.folder ? svn_depth_infinity : svn_depth_unknown;
     status.ood_kind = svn_node_none;
     status.repos_node_status = svn_wc_status_none;

@@ -71,13 +71,6 @@ std::int64_t count(Database& db, const char* sql) {
   return n;
 }
 
-// Where a folder's own BASE row says it lives in the repository, for the
-// switched check of its children.
-struct FolderBase {
-  std::int64_t reposId;
-  std::string reposPath;
-};
-
 }  // namespace
 
 std::optional<WCSnapshot> readWorkingCopyDatabase(const std::string& root) {
@@ -119,8 +112,8 @@ std::optional<WCSnapshot> readWorkingCopyDatabase(const std::string& root) {
       }))
     return std::nullopt;
 
-  std::unordered_map<std::string, FolderBase> bases;
-  std::string lastRelpath;
+  std::string lastRelpath, lastParent;
+  WCFolder* parentFolder = nullptr;  // of the previous row
   bool any = false;
   // Parents sort before their children, and a node's rows come together,
   // lowest op_depth (BASE) first.
@@ -134,8 +127,7 @@ std::optional<WCSnapshot> readWorkingCopyDatabase(const std::string& root) {
         bool isRoot = isNull(stmt, 2);
         if (any && relpath == lastRelpath) {
           // A second row: a local add, delete, copy or move over BASE.
-          WCNode* previous = isRoot ? &*snapshot.root : &snapshot.folders[std::string(text(stmt, 2))].children.back();
-          previous->plain = false;
+          (isRoot ? *snapshot.root : parentFolder->children.back()).plain = false;
           return true;
         }
         any = true;
@@ -154,9 +146,9 @@ std::optional<WCSnapshot> readWorkingCopyDatabase(const std::string& root) {
         node.revision = integer(stmt, 5, SVN_INVALID_REVNUM);
         node.changedRev = integer(stmt, 11, SVN_INVALID_REVNUM);
         node.changedDate = integer(stmt, 12, 0);
-        if (!isNull(stmt, 13)) node.changedAuthor.emplace(text(stmt, 13));
+        if (!isNull(stmt, 13)) node.changedAuthor = &*snapshot.authors.emplace(text(stmt, 13)).first;
         node.reposId = integer(stmt, 3, -1);
-        node.reposPath = text(stmt, 4);
+        std::string_view reposPath = text(stmt, 4);
         std::string_view checksum = text(stmt, 10);
         if (checksum.starts_with("$sha1$")) node.sha1 = checksum.substr(6);
         node.recordedSize = integer(stmt, 14, -1);
@@ -166,22 +158,31 @@ std::optional<WCSnapshot> readWorkingCopyDatabase(const std::string& root) {
         node.plain = sqlite3_column_int64(stmt, 1) == 0 && text(stmt, 6) == "normal" && inRepository &&
                      (kind == "file" ? node.sha1.size() == 40 : kind == "dir" && text(stmt, 9) == "infinity") &&
                      isNull(stmt, 16) && isNull(stmt, 17) && isNull(stmt, 18) && !changed.contains(relpath) &&
-                     (locks.empty() || !locks.contains({node.reposId, node.reposPath}));
-        if (node.folder && sqlite3_column_int64(stmt, 1) == 0 && inRepository)
-          bases.emplace(std::string(relpath), FolderBase{node.reposId, node.reposPath});
+                     (locks.empty() || !locks.contains({node.reposId, std::string(reposPath)}));
+        if (node.folder && sqlite3_column_int64(stmt, 1) == 0 && inRepository) {
+          WCFolder& self = snapshot.folders[std::string(relpath)];
+          self.reposId = node.reposId;
+          self.reposPath = reposPath;
+        }
 
         if (isRoot) {
           if (!relpath.empty()) return false;
           snapshot.root = std::move(node);
           return true;
         }
-        std::string parent(text(stmt, 2));
+        std::string_view parent = text(stmt, 2);
+        if (parentFolder == nullptr || parent != lastParent) {
+          lastParent.assign(parent);
+          parentFolder = &snapshot.folders[lastParent];
+        }
         // Not switched: where its folder is, plus its name.
-        auto base = bases.find(parent);
-        if (base == bases.end() || base->second.reposId != node.reposId ||
-            node.reposPath != (base->second.reposPath.empty() ? node.name : base->second.reposPath + "/" + node.name))
+        const std::string& base = parentFolder->reposPath;
+        if (parentFolder->reposId != node.reposId ||
+            (base.empty() ? reposPath != node.name
+                          : reposPath.size() != base.size() + 1 + node.name.size() || !reposPath.starts_with(base) ||
+                                reposPath[base.size()] != '/' || !reposPath.ends_with(node.name)))
           node.plain = false;
-        snapshot.folders[parent].children.push_back(std::move(node));
+        parentFolder->children.push_back(std::move(node));
         return true;
       });
   if (!ok || !snapshot.root) return std::nullopt;

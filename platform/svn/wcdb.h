@@ -19,6 +19,7 @@
 #include <optional>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 namespace svn::detail {
@@ -34,15 +35,18 @@ struct WCNode {
   svn_revnum_t revision = SVN_INVALID_REVNUM;
   svn_revnum_t changedRev = SVN_INVALID_REVNUM;
   apr_time_t changedDate = 0;
-  std::optional<std::string> changedAuthor;
+  const std::string* changedAuthor = nullptr;  // in WCSnapshot::authors
   std::int64_t reposId = -1;
-  std::string reposPath;
   std::string sha1;                   // of the pristine text, files only
   std::int64_t recordedSize = -1;     // of the working file when last checked
   std::int64_t recordedTime = 0;      // its modification time then (µs)
 };
 
 struct WCFolder {
+  // Where its BASE row puts the folder in the repository (reposId -1 for
+  // none); a plain child is at reposPath/name there.
+  std::int64_t reposId = -1;
+  std::string reposPath;
   std::vector<WCNode> children;  // by name, bytewise
   // A row of local changes (properties, conflicts, changelists) for an item
   // of the folder, versioned or not.
@@ -58,6 +62,7 @@ struct WCSnapshot {
   std::optional<WCNode> root;
   std::unordered_map<std::string, WCFolder> folders;  // by path below the root ("" is the root)
   std::unordered_map<std::int64_t, WCRepository> repositories;
+  std::unordered_set<std::string> authors;
 };
 
 std::optional<WCSnapshot> readWorkingCopyDatabase(const std::string& root);
