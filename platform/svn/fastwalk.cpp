@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <string_view>
 #include <unordered_map>
@@ -93,11 +94,11 @@ class FastWalk {
     auto folder = snapshot_.folders.find(relpath);
     if (folder == snapshot_.folders.end()) return SVN_NO_ERROR;
     const auto& children = folder->second.children;
+    const std::string folderPath = absolute(relpath);
     for (std::size_t i = 0; i < children.size(); ++i) {
       const WCNode& child = children[i];
-      std::string childPath = join(relpath, child.name);
-      SVN_ERR(report(childPath, folder->second, child, plan.files[i]));
-      if (child.folder) SVN_ERR(walk(childPath, false));
+      SVN_ERR(report(folderPath, folder->second, child, plan.files[i]));
+      if (child.folder) SVN_ERR(walk(join(relpath, child.name), false));
     }
     return SVN_NO_ERROR;
   }
@@ -105,6 +106,12 @@ class FastWalk {
  private:
   static std::string join(const std::string& relpath, const std::string& name) {
     return relpath.empty() ? name : relpath + "/" + name;
+  }
+  std::string pristinePath(const std::array<char, 40>& sha1) const {
+    std::string_view hex(sha1.data(), sha1.size());
+    std::string path = root_ + "/.svn/pristine/";
+    path.append(hex.substr(0, 2)).append("/").append(hex).append(".svn-base");
+    return path;
   }
   std::string absolute(const std::string& relpath) const { return relpath.empty() ? root_ : root_ + "/" + relpath; }
 
@@ -199,7 +206,7 @@ class FastWalk {
           continue;
         }
         auto same = sameBytes(dirFd.get(), child.name.c_str(),
-                              root_ + "/.svn/pristine/" + child.sha1.substr(0, 2) + "/" + child.sha1 + ".svn-base");
+                              pristinePath(child.sha1));
         if (!same) plan.fast = false;
         else plan.files[i].modified = !*same;
       }
@@ -207,11 +214,17 @@ class FastWalk {
     return true;
   }
 
-  svn_error_t* report(const std::string& relpath, const WCFolder& folder, const WCNode& node,
+  // One item of a folder (at folderPath); the record's strings live in
+  // buffers reused from item to item.
+  svn_error_t* report(const std::string& folderPath, const WCFolder& folder, const WCNode& node,
                       const FolderPlan::File& file) {
     const WCRepository& repository = snapshot_.repositories.at(node.reposId);
-    std::string path = absolute(relpath);
-    std::string reposPath = folder.reposPath.empty() ? node.name : folder.reposPath + "/" + node.name;
+    std::string& path = pathBuffer_;
+    path.assign(folderPath).append("/").append(node.name);
+    std::string& reposPath = reposPathBuffer_;
+    reposPath.assign(folder.reposPath);
+    if (!reposPath.empty()) reposPath.append("/");
+    reposPath.append(node.name);
     svn_client_status_t status{};
     status.kind = node.folder ? svn_node_dir : svn_node_file;
     status.local_abspath = path.c_str();
@@ -241,6 +254,7 @@ class FastWalk {
   const StatusSink& sink_;
   const FolderStatus& folderStatus_;
   std::unordered_map<std::string, FolderPlan> plans_;
+  std::string pathBuffer_, reposPathBuffer_;
 };
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <set>
 #include <string_view>
 #include <utility>
@@ -150,13 +151,17 @@ std::optional<WCSnapshot> readWorkingCopyDatabase(const std::string& root) {
         node.reposId = integer(stmt, 3, -1);
         std::string_view reposPath = text(stmt, 4);
         std::string_view checksum = text(stmt, 10);
-        if (checksum.starts_with("$sha1$")) node.sha1 = checksum.substr(6);
+        if (checksum.size() == 6 + node.sha1.size() && checksum.starts_with("$sha1$")) {
+          checksum.remove_prefix(6);
+          std::copy(checksum.begin(), checksum.end(), node.sha1.begin());
+          node.hasSha1 = true;
+        }
         node.recordedSize = integer(stmt, 14, -1);
         node.recordedTime = integer(stmt, 15, 0);
 
         bool inRepository = !isNull(stmt, 3) && !isNull(stmt, 4) && snapshot.repositories.contains(node.reposId);
         node.plain = sqlite3_column_int64(stmt, 1) == 0 && text(stmt, 6) == "normal" && inRepository &&
-                     (kind == "file" ? node.sha1.size() == 40 : kind == "dir" && text(stmt, 9) == "infinity") &&
+                     (kind == "file" ? node.hasSha1 : kind == "dir" && text(stmt, 9) == "infinity") &&
                      isNull(stmt, 16) && isNull(stmt, 17) && isNull(stmt, 18) && !changed.contains(relpath) &&
                      (locks.empty() || !locks.contains({node.reposId, std::string(reposPath)}));
         if (node.folder && sqlite3_column_int64(stmt, 1) == 0 && inRepository) {

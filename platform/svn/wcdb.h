@@ -15,6 +15,7 @@
 
 #include <svn_types.h>
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -37,7 +38,8 @@ struct WCNode {
   apr_time_t changedDate = 0;
   const std::string* changedAuthor = nullptr;  // in WCSnapshot::authors
   std::int64_t reposId = -1;
-  std::string sha1;                   // of the pristine text, files only
+  std::array<char, 40> sha1{};        // of the pristine text in hex, files only
+  bool hasSha1 = false;
   std::int64_t recordedSize = -1;     // of the working file when last checked
   std::int64_t recordedTime = 0;      // its modification time then (µs)
 };
