@@ -77,8 +77,9 @@ class FastWalk {
   FastWalk(const std::string& root, WCSnapshot& snapshot, const StatusSink& sink, const FolderStatus& folderStatus)
       : root_(root), snapshot_(snapshot), sink_(sink), folderStatus_(folderStatus) {}
 
-  // Looks at every versioned folder on disk; false when the walk cannot be
-  // used.
+  // Lists every versioned folder on disk; false when the walk cannot be
+  // used. The items themselves are looked at as the walk reaches them, so
+  // that the first records go out early.
   bool plan() {
     if (!planFolder("", *snapshot_.root, true)) return false;
     for (auto& [relpath, folder] : snapshot_.folders)
@@ -88,7 +89,8 @@ class FastWalk {
   }
 
   svn_error_t* walk(const std::string& relpath, bool reportSelf) {
-    const FolderPlan& plan = plans_[relpath];
+    FolderPlan& plan = plans_[relpath];
+    if (plan.fast) inspect(relpath, plan);
     if (!plan.fast) return walkWithSubversion(relpath, reportSelf);
     if (reportSelf) SVN_ERR(folderStatus_(absolute(relpath), svn_depth_empty, sink_));
     auto folder = snapshot_.folders.find(relpath);
@@ -180,8 +182,17 @@ class FastWalk {
       if (!text::decodeUTF8(name)) return false;
     }
     if (names.size() != children.size()) plan.fast = false;
-    if (!plan.fast) return true;
+    return true;
+  }
 
+  // Whether every item of a folder whose names are all versioned is plain
+  // and on disk as recorded, and which files changed.
+  void inspect(const std::string& relpath, FolderPlan& plan) {
+    auto found = snapshot_.folders.find(relpath);
+    if (found == snapshot_.folders.end()) return;
+    const auto& children = found->second.children;
+    FileDescriptor dirFd(open(absolute(relpath).c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    plan.fast = dirFd.get() >= 0;
     plan.files.resize(children.size());
     for (std::size_t i = 0; i < children.size() && plan.fast; ++i) {
       const WCNode& child = children[i];
@@ -205,13 +216,11 @@ class FastWalk {
           plan.fast = false;
           continue;
         }
-        auto same = sameBytes(dirFd.get(), child.name.c_str(),
-                              pristinePath(child.sha1));
+        auto same = sameBytes(dirFd.get(), child.name.c_str(), pristinePath(child.sha1));
         if (!same) plan.fast = false;
         else plan.files[i].modified = !*same;
       }
     }
-    return true;
   }
 
   // One item of a folder (at folderPath); the record's strings live in
