@@ -183,7 +183,7 @@ TEST_F(FastWalkTest, ReportsWhatSubversionReportsAfterRandomChanges) {
   const std::vector<std::string> newNames = {"n.txt", "n [2].txt", "n m.tmp", "new dir", "new link", "nested wc"};
   int steps = 0, fastSteps = 0, mostlyFast = 0;
   bool wcLocked = false;
-  for (; steps < 300; ++steps) {
+  for (; steps < 250; ++steps) {
     if (wcLocked) runOK({"sqlite3", wc + "/.svn/wc.db", "DELETE FROM wc_lock"});
     wcLocked = false;
     std::string file = wc + "/" + pick(files), folder = wc + "/" + pick(folders);
@@ -334,6 +334,29 @@ TEST_F(FastWalkTest, ReportsWhatSubversionReportsAfterRandomChanges) {
   // The fast path did its share: most steps used it, many built most items.
   EXPECT_GT(fastSteps, steps / 2);
   EXPECT_GT(mostlyFast, steps / 10);
+}
+
+TEST_F(FastWalkTest, LeavesToSubversionWhatItCannotReadWithoutReportingAnything) {
+  testsupport::TempDir dir;
+  const std::string wc = dir / "wc";
+  testsupport::copyTree(pristineWC_, wc);
+  bool used = true;
+  std::size_t ownItems = 0;
+  EXPECT_TRUE(fast(wc + "/a", used, ownItems).empty());
+  EXPECT_FALSE(used) << "a folder below the root";
+
+  // A working copy checked out over a versioned folder answers for it.
+  runOK({"svn", "checkout", "-q", repoURL_ + "/br", dir / "nested"});
+  std::filesystem::rename(dir / "nested/.svn", wc + "/c/.svn");
+  EXPECT_TRUE(fast(wc, used, ownItems).empty());
+  EXPECT_FALSE(used) << "nested working copy";
+  EXPECT_EQ(reference(wc), helperWalk(wc));
+  std::filesystem::remove_all(wc + "/c/.svn");
+
+  // Subversion stops at a name that is not UTF-8; the helper walks around it.
+  writeFile(wc + "/b/sub/\xff.txt", "bytes\n");
+  EXPECT_TRUE(fast(wc, used, ownItems).empty());
+  EXPECT_FALSE(used) << "name that is not UTF-8";
 }
 
 }  // namespace
