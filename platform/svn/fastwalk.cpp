@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <optional>
 #include <string_view>
 #include <unordered_map>
 #include <utility>
@@ -47,31 +48,6 @@ class FileDescriptor {
   int fd_;
 };
 
-// Whether the working file's bytes equal the pristine text's; nothing when
-// either cannot be read.
-std::optional<bool> sameBytes(int dirFd, const char* name, const std::string& pristine) {
-  FileDescriptor working(openat(dirFd, name, O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
-  FileDescriptor base(open(pristine.c_str(), O_RDONLY | O_CLOEXEC));
-  struct stat a {}, b {};
-  if (working.get() < 0 || base.get() < 0 || fstat(working.get(), &a) != 0 || fstat(base.get(), &b) != 0 ||
-      !S_ISREG(a.st_mode))
-    return std::nullopt;
-  if (a.st_size != b.st_size) return false;
-  static char one[64 * 1024], other[64 * 1024];
-  for (;;) {
-    ssize_t n = read(working.get(), one, sizeof one);
-    if (n < 0) return std::nullopt;
-    if (n == 0) return true;
-    std::size_t got = 0;
-    while (got < static_cast<std::size_t>(n)) {
-      ssize_t m = read(base.get(), other + got, static_cast<std::size_t>(n) - got);
-      if (m <= 0) return m == 0 ? std::optional<bool>(false) : std::nullopt;
-      got += static_cast<std::size_t>(m);
-    }
-    if (std::memcmp(one, other, got) != 0) return false;
-  }
-}
-
 class FastWalk {
  public:
   FastWalk(const std::string& root, WCSnapshot& snapshot, const StatusSink& sink, const FolderStatus& folderStatus)
@@ -109,6 +85,33 @@ class FastWalk {
   static std::string join(const std::string& relpath, const std::string& name) {
     return relpath.empty() ? name : relpath + "/" + name;
   }
+  // Whether the working file's bytes equal the pristine text's; nothing
+  // when either cannot be read.
+  std::optional<bool> sameBytes(int dirFd, const char* name, const std::array<char, 40>& sha1) {
+    FileDescriptor working(openat(dirFd, name, O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    FileDescriptor base(open(pristinePath(sha1).c_str(), O_RDONLY | O_CLOEXEC));
+    struct stat a {}, b {};
+    if (working.get() < 0 || base.get() < 0 || fstat(working.get(), &a) != 0 || fstat(base.get(), &b) != 0 ||
+        !S_ISREG(a.st_mode))
+      return std::nullopt;
+    if (a.st_size != b.st_size) return false;
+    const std::size_t half = buffer_.size() / 2;
+    char* one = buffer_.data();
+    char* other = one + half;
+    for (;;) {
+      ssize_t n = read(working.get(), one, half);
+      if (n < 0) return std::nullopt;
+      if (n == 0) return true;
+      std::size_t got = 0;
+      while (got < static_cast<std::size_t>(n)) {
+        ssize_t m = read(base.get(), other + got, static_cast<std::size_t>(n) - got);
+        if (m <= 0) return m == 0 ? std::optional<bool>(false) : std::nullopt;
+        got += static_cast<std::size_t>(m);
+      }
+      if (std::memcmp(one, other, got) != 0) return false;
+    }
+  }
+
   std::string pristinePath(const std::array<char, 40>& sha1) const {
     std::string_view hex(sha1.data(), sha1.size());
     std::string path = root_ + "/.svn/pristine/";
@@ -216,7 +219,7 @@ class FastWalk {
           plan.fast = false;
           continue;
         }
-        auto same = sameBytes(dirFd.get(), child.name.c_str(), pristinePath(child.sha1));
+        auto same = sameBytes(dirFd.get(), child.name.c_str(), child.sha1);
         if (!same) plan.fast = false;
         else plan.files[i].modified = !*same;
       }
@@ -264,6 +267,7 @@ class FastWalk {
   const FolderStatus& folderStatus_;
   std::unordered_map<std::string, FolderPlan> plans_;
   std::string pathBuffer_, reposPathBuffer_;
+  std::vector<char> buffer_ = std::vector<char>(128 * 1024);  // for byte comparisons
 };
 
 }  // namespace

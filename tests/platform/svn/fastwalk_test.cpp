@@ -183,6 +183,7 @@ TEST_F(FastWalkTest, ReportsWhatSubversionReportsAfterRandomChanges) {
   const std::vector<std::string> newNames = {"n.txt", "n [2].txt", "n m.tmp", "new dir", "new link", "nested wc"};
   int steps = 0, fastSteps = 0, mostlyFast = 0;
   bool wcLocked = false;
+  std::error_code ec;  // a step whose target is gone does nothing
   for (; steps < 250; ++steps) {
     if (wcLocked) runOK({"sqlite3", wc + "/.svn/wc.db", "DELETE FROM wc_lock"});
     wcLocked = false;
@@ -193,14 +194,13 @@ TEST_F(FastWalkTest, ReportsWhatSubversionReportsAfterRandomChanges) {
       case 1: {  // same size, new bytes
         std::string content = testsupport::exists(file) ? testsupport::readFile(file) : "";
         if (!content.empty()) content[random() % content.size()] ^= 1;
-        std::error_code ec;
         if (std::filesystem::is_regular_file(file, ec)) writeFile(file, content);
         what = "same-size edit";
         break;
       }
       case 2:
       case 3:
-        if (std::filesystem::is_regular_file(file)) writeFile(file, testsupport::readFile(file) + "more\n");
+        if (std::filesystem::is_regular_file(file, ec)) writeFile(file, testsupport::readFile(file) + "more\n");
         what = "append";
         break;
       case 4: {  // touched, or changed with its size and time kept
@@ -226,9 +226,9 @@ TEST_F(FastWalkTest, ReportsWhatSubversionReportsAfterRandomChanges) {
         break;
       case 6: {
         std::string name = folder + "/" + pick(newNames);
-        if (!std::filesystem::is_directory(folder)) break;
+        if (!std::filesystem::is_directory(folder, ec)) break;
         if (name.ends_with("dir")) testsupport::makeDirs(name);
-        else if (name.ends_with("link") && !testsupport::exists(name)) std::filesystem::create_symlink("n.txt", name);
+        else if (name.ends_with("link")) std::filesystem::create_symlink("n.txt", name, ec);
         else if (name.ends_with("wc")) run({"svn", "checkout", "-q", repoURL_ + "/br", name});
         else writeFile(name, "new\n");
         if (random() % 2 == 0) run({"svn", "add", "-q", name});
@@ -240,7 +240,7 @@ TEST_F(FastWalkTest, ReportsWhatSubversionReportsAfterRandomChanges) {
         what = "svn rm";
         break;
       case 8:
-        std::filesystem::remove_all(random() % 4 == 0 ? folder : file);
+        std::filesystem::remove_all(random() % 4 == 0 ? folder : file, ec);
         what = "removed from disk";
         break;
       case 9:
@@ -249,8 +249,15 @@ TEST_F(FastWalkTest, ReportsWhatSubversionReportsAfterRandomChanges) {
         what = "propset";
         break;
       case 10:
-        std::filesystem::remove_all(file);
-        if (random() % 2 == 0) std::filesystem::create_symlink("nowhere", file);
+        if (random() % 4 == 0 && std::filesystem::is_directory(std::filesystem::path(folder).parent_path(), ec)) {
+          std::filesystem::remove_all(folder, ec);
+          writeFile(folder, "a file now\n");
+          what = "folder replaced on disk by a file";
+          break;
+        }
+        if (!std::filesystem::is_directory(std::filesystem::path(file).parent_path(), ec)) break;
+        std::filesystem::remove_all(file, ec);
+        if (random() % 2 == 0) std::filesystem::create_symlink("nowhere", file, ec);
         else testsupport::makeDirs(file);
         what = "replaced on disk by a link or folder";
         break;
@@ -264,7 +271,8 @@ TEST_F(FastWalkTest, ReportsWhatSubversionReportsAfterRandomChanges) {
         break;
       case 13:
         if (random() % 3 != 0) {
-          run({"svn", "update", "-q", "--set-depth", random() % 2 == 0 ? "files" : "infinity", folder});
+          const char* depths[] = {"files", "infinity", "exclude", "empty"};
+          run({"svn", "update", "-q", "--set-depth", depths[random() % 4], folder});
           what = "depth";
           break;
         }
@@ -286,7 +294,7 @@ TEST_F(FastWalkTest, ReportsWhatSubversionReportsAfterRandomChanges) {
         else if (testsupport::exists(theirs + "/" + rel))
           writeFile(theirs + "/" + rel, "theirs\n" + testsupport::readFile(theirs + "/" + rel));
         run({"svn", "commit", "-q", "-m", "theirs", theirs});
-        if (std::filesystem::is_regular_file(file)) writeFile(file, "mine\n" + testsupport::readFile(file));
+        if (std::filesystem::is_regular_file(file, ec)) writeFile(file, "mine\n" + testsupport::readFile(file));
         run({"svn", "propset", "-q", "color", "blue", file});
         run({"svn", "update", "-q", "--non-interactive", "--accept", "postpone", wc});
         what = "conflicting update";
@@ -314,7 +322,7 @@ TEST_F(FastWalkTest, ReportsWhatSubversionReportsAfterRandomChanges) {
         what = "cleanup";
         break;
       default:  // a fresh working copy now and then, so the fast path gets its turn
-        std::filesystem::remove_all(wc);
+        std::filesystem::remove_all(wc, ec);
         testsupport::copyTree(pristineWC_, wc);
         what = "fresh copy";
         break;
