@@ -14,6 +14,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/svn/fastwalk.h"
@@ -54,8 +55,15 @@ svn_error_t* collect(void* baton, const char* path, const svn_client_status_t* s
   return SVN_NO_ERROR;
 }
 
-// What svn_client_status6 reports for `target` to `depth`, every item,
-// ignored ones left out; an error as one line.
+// A walk's error ends its list of items, as one line.
+std::vector<std::string> ending(std::vector<std::string> items, svn_error_t* err) {
+  if (err != nullptr) items.push_back(std::string("error ") + std::to_string(err->apr_err));
+  svn_error_clear(err);
+  return items;
+}
+
+// svn_client_status6 over a target to a depth, every item, ignored ones
+// left out.
 struct SvnWalk {
   apr_pool_t* pool = svn_pool_create(nullptr);
   svn_client_ctx_t* ctx = nullptr;
@@ -73,11 +81,8 @@ struct SvnWalk {
 std::vector<std::string> reference(const std::string& wc) {
   SvnWalk svn;
   std::vector<std::string> items;
-  if (svn_error_t* err = svn.status(wc, svn_depth_infinity, collect, &items)) {
-    items.push_back(std::string("error ") + std::to_string(err->apr_err));
-    svn_error_clear(err);
-  }
-  return items;
+  svn_error_t* err = svn.status(wc, svn_depth_infinity, collect, &items);
+  return ending(std::move(items), err);
 }
 
 // The fast walk as the helper runs it, and how many items it built itself.
@@ -109,11 +114,7 @@ std::vector<std::string> fast(const std::string& wc, bool& used, std::size_t& ow
             &baton);
       },
       &err);
-  if (err != nullptr) {
-    items.push_back(std::string("error ") + std::to_string(err->apr_err));
-    svn_error_clear(err);
-  }
-  return items;
+  return ending(std::move(items), err);
 }
 
 // The walk the helper runs, fast path or not.
@@ -126,11 +127,7 @@ std::vector<std::string> helperWalk(const std::string& wc) {
         return SVN_NO_ERROR;
       },
       [](const std::string&) {});
-  if (err != nullptr) {
-    items.push_back(std::string("error ") + std::to_string(err->apr_err));
-    svn_error_clear(err);
-  }
-  return items;
+  return ending(std::move(items), err);
 }
 
 class FastWalkTest : public ::testing::Test {
