@@ -27,6 +27,9 @@ struct FolderPlan {
   // Every item is plain and on disk as recorded: the folder's items are
   // reported here, not by Subversion.
   bool fast = false;
+  // This folder or one below it may be fast; a subtree without one goes to
+  // Subversion in one call.
+  bool fastBelow = false;
   struct File {
     std::int64_t size = -1;
     bool modified = false;
@@ -57,15 +60,29 @@ class FastWalk {
   // used. The items themselves are looked at as the walk reaches them, so
   // that the first records go out early.
   bool plan() {
-    if (!planFolder("", *snapshot_.root, true)) return false;
+    // Every folder Subversion answers for costs a call of its own, dearer
+    // than what the walk saves on a folder: where more than a quarter of
+    // the folders need one (build output in many, say), one walk of
+    // Subversion's is cheaper, and the listing stops as soon as that shows.
+    std::size_t folders = 1, slow = 0;
+    for (const auto& [relpath, folder] : snapshot_.folders)
+      for (const auto& child : folder.children) folders += child.folder ? 1 : 0;
+    auto look = [&](const std::string& relpath, const WCNode& self, bool isRoot) {
+      if (!planFolder(relpath, self, isRoot)) return false;
+      if (!plans_[relpath].fast) ++slow;
+      return slow * 4 <= folders;
+    };
+    if (!look("", *snapshot_.root, true)) return false;
     for (auto& [relpath, folder] : snapshot_.folders)
       for (const auto& child : folder.children)
-        if (child.folder && !planFolder(join(relpath, child.name), child, false)) return false;
+        if (child.folder && !look(join(relpath, child.name), child, false)) return false;
+    markFastBelow("");
     return true;
   }
 
   svn_error_t* walk(const std::string& relpath, bool reportSelf) {
     FolderPlan& plan = plans_[relpath];
+    if (!plan.fastBelow) return walkSubtreeWithSubversion(relpath, reportSelf);
     if (plan.fast) inspect(relpath, plan);
     if (!plan.fast) return walkWithSubversion(relpath, reportSelf);
     if (reportSelf) SVN_ERR(folderStatus_(absolute(relpath), svn_depth_empty, sink_));
@@ -119,6 +136,24 @@ class FastWalk {
     return path;
   }
   std::string absolute(const std::string& relpath) const { return relpath.empty() ? root_ : root_ + "/" + relpath; }
+
+  bool markFastBelow(const std::string& relpath) {
+    bool any = plans_[relpath].fast;
+    auto folder = snapshot_.folders.find(relpath);
+    if (folder != snapshot_.folders.end())
+      for (const auto& child : folder->second.children)
+        if (child.folder && markFastBelow(join(relpath, child.name))) any = true;
+    plans_[relpath].fastBelow = any;
+    return any;
+  }
+
+  svn_error_t* walkSubtreeWithSubversion(const std::string& relpath, bool reportSelf) {
+    const std::string target = absolute(relpath);
+    return folderStatus_(target, svn_depth_infinity,
+                         [&](const char* path, const svn_client_status_t& status) -> svn_error_t* {
+                           return reportSelf || target != path ? sink_(path, status) : SVN_NO_ERROR;
+                         });
+  }
 
   // The folder's items as Subversion reports them, each folder among them
   // followed by its own walk.

@@ -7,15 +7,17 @@
 // order. It reads the working copy's database (wcdb.h) and lstat()s the
 // working files itself, building the records of plain items (and of plain
 // files whose text changed) on its own; every folder holding anything else
-// goes to `folderStatus`, which asks Subversion for the folder at the depth
-// given, each item it reports to `into` (canonical paths, records valid
-// during the call). The walk then hands those items on in Subversion's
-// order, each versioned folder followed by what lies below it. The root's
-// own record always comes from Subversion.
+// (and every subtree holding nothing else) goes to `folderStatus`, which
+// asks Subversion for the folder at the depth given, each item it reports
+// to `into` (canonical paths, records valid during the call). The walk
+// then hands those items on in Subversion's order, each versioned folder
+// followed by what lies below it. The root's own record always comes from
+// Subversion. Where more than a quarter of the folders would need
+// Subversion, it leaves the whole walk to it.
 // It returns false, having reported nothing, when the working copy is
-// outside what it reads (wcdb.h), holds a name that is not UTF-8, or a
-// working copy nested in a folder; the caller then walks with Subversion
-// alone. Otherwise it returns true with the walk's outcome in *err (null on
+// outside what it reads (wcdb.h), holds a name that is not UTF-8 or a
+// working copy nested in a folder, or too many folders need Subversion; the
+// caller then walks with Subversion alone. Otherwise it returns true with the walk's outcome in *err (null on
 // success, else the first error of a sink, which stops the walk).
 #pragma once
 

@@ -10,6 +10,7 @@
 
 #include <filesystem>
 #include <cstdlib>
+#include <map>
 #include <random>
 #include <set>
 #include <sstream>
@@ -135,18 +136,24 @@ class FastWalkTest : public ::testing::Test {
   static void SetUpTestSuite() {
     KRVEnsureSVNCoreInitialization();
     tmp_ = new testsupport::TempDir;
-    auto repo = testsupport::makeSvnRepo(tmp_->path(), {{"f1.txt", "one\n"},
-                                                        {"f2.txt", "two\n"},
-                                                        {"eol.txt", "a\nb\n"},
-                                                        {"kw.txt", "$Id$\n"},
-                                                        {"a/x.txt", "x\n"},
-                                                        {"a/y.txt", "y\n"},
-                                                        {"a/deep/z.txt", "z\n"},
-                                                        {"b/p q [1].txt", "pq\n"},
-                                                        {"b/sub/w.txt", "w\n"},
-                                                        {"c/k.txt", "k\n"},
-                                                        {"br/k.txt", "branch\n"},
-                                                        {"br/more.txt", "more\n"}});
+    // Folders no step touches, so that the walk stays fast while a few
+    // others hold changes (it leaves a working copy where more than a
+    // quarter of the folders need Subversion to Subversion).
+    std::map<std::string, std::string> files;
+    for (int n = 0; n < 20; ++n) files["q/q" + std::to_string(n) + "/f.txt"] = "q\n";
+    files.insert({{"f1.txt", "one\n"},
+                  {"f2.txt", "two\n"},
+                  {"eol.txt", "a\nb\n"},
+                  {"kw.txt", "$Id$\n"},
+                  {"a/x.txt", "x\n"},
+                  {"a/y.txt", "y\n"},
+                  {"a/deep/z.txt", "z\n"},
+                  {"b/p q [1].txt", "pq\n"},
+                  {"b/sub/w.txt", "w\n"},
+                  {"c/k.txt", "k\n"},
+                  {"br/k.txt", "branch\n"},
+                  {"br/more.txt", "more\n"}});
+    auto repo = testsupport::makeSvnRepo(tmp_->path(), files);
     runOK({"svn", "propset", "-q", "svn:eol-style", "native", "eol.txt"}, repo.wc);
     runOK({"svn", "propset", "-q", "svn:keywords", "Id", "kw.txt"}, repo.wc);
     runOK({"svn", "propset", "-q", "svn:ignore", "*.tmp", "."}, repo.wc);
