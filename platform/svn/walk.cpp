@@ -110,14 +110,14 @@ class Walk {
     if (options_.depth == svn_depth_infinity && options_.getAll && !options_.noIgnore && attemptFastWalk(root)) {
       svn_error_t* err = nullptr;
       bool done = fastWalk(
-              root, [&](const char* path, const svn_client_status_t& status) { return deliver(baton_, path, status); },
-              [&](const std::string& target, svn_depth_t depth, const StatusSink& into) {
-                baton_.divert = &into;
-                svn_error_t* err = status(target, depth, false, nullptr);
-                baton_.divert = nullptr;
-                return err;
-              },
-              &err);
+          root, [&](const char* path, const svn_client_status_t& status) { return deliver(baton_, path, status); },
+          [&](const std::string& target, svn_depth_t depth, const StatusSink& into) {
+            baton_.divert = &into;
+            svn_error_t* err = status(target, depth, false, nullptr);
+            baton_.divert = nullptr;
+            return err;
+          },
+          &err);
       noteFastWalk(root, done);
       if (done) return err;
     }
