@@ -7,7 +7,6 @@
 #include <dirent.h>
 
 #include <cstring>
-#include <map>
 #include <set>
 #include <string>
 #include <string_view>
@@ -73,28 +72,6 @@ bool stoppedByAName(svn_error_t* err) {
   return false;
 }
 
-// A fast walk that has to leave a working copy to Subversion has read its
-// database for nothing, a fifth of a walk's cost; the next few whole scans
-// of that working copy skip the attempt.
-constexpr int kScansWithoutAttempt = 4;
-
-std::map<std::string, int>& scansWithoutAttempt() {
-  static std::map<std::string, int> roots;  // the helper scans on one thread
-  return roots;
-}
-
-bool attemptFastWalk(const std::string& root) {
-  auto found = scansWithoutAttempt().find(root);
-  if (found == scansWithoutAttempt().end()) return true;
-  if (--found->second <= 0) scansWithoutAttempt().erase(found);
-  return false;
-}
-
-void noteFastWalk(const std::string& root, bool done) {
-  if (done) scansWithoutAttempt().erase(root);
-  else scansWithoutAttempt()[root] = kScansWithoutAttempt;
-}
-
 // One walk of the working copy. When a file name that is not UTF-8 stops
 // it, the working copy is walked again around the folders holding such
 // names: those folders' items one by one, everything else whole, so only
@@ -107,19 +84,18 @@ class Walk {
 
   svn_error_t* run() {
     const std::string& root = baton_.canonicalRoot;
-    if (options_.depth == svn_depth_infinity && options_.getAll && !options_.noIgnore && attemptFastWalk(root)) {
+    if (options_.depth == svn_depth_infinity && options_.getAll && !options_.noIgnore) {
       svn_error_t* err = nullptr;
-      bool done = fastWalk(
-          root, [&](const char* path, const svn_client_status_t& status) { return deliver(baton_, path, status); },
-          [&](const std::string& target, svn_depth_t depth, const StatusSink& into) {
-            baton_.divert = &into;
-            svn_error_t* err = status(target, depth, false, nullptr);
-            baton_.divert = nullptr;
-            return err;
-          },
-          &err);
-      noteFastWalk(root, done);
-      if (done) return err;
+      if (fastWalk(
+              root, [&](const char* path, const svn_client_status_t& status) { return deliver(baton_, path, status); },
+              [&](const std::string& target, svn_depth_t depth, const StatusSink& into) {
+                baton_.divert = &into;
+                svn_error_t* err = status(target, depth, false, nullptr);
+                baton_.divert = nullptr;
+                return err;
+              },
+              &err))
+        return err;
     }
     svn_error_t* err = status(root, options_.depth, false, nullptr);
     if (err == nullptr || options_.depth != svn_depth_infinity || !stoppedByAName(err)) return err;
