@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <svn_pools.h>
+#include <svn_wc.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -53,8 +54,9 @@ class FileDescriptor {
 
 class FastWalk {
  public:
-  FastWalk(const std::string& root, WCSnapshot& snapshot, const StatusSink& sink, const FolderStatus& folderStatus)
-      : root_(root), snapshot_(snapshot), sink_(sink), folderStatus_(folderStatus) {}
+  FastWalk(const std::string& root, WCSnapshot& snapshot, const StatusSink& sink, const FolderStatus& folderStatus,
+           const IgnoresAll& ignoresAll)
+      : root_(root), snapshot_(snapshot), sink_(sink), folderStatus_(folderStatus), ignoresAll_(ignoresAll) {}
 
   // Lists every versioned folder on disk; false when the walk cannot be
   // used. The items themselves are looked at as the walk reaches them, so
@@ -212,14 +214,19 @@ class FastWalk {
     // Subversion stops its walk at a name that is not UTF-8; the names it
     // has recorded are UTF-8 already.
     const auto& children = folder.children;
+    std::vector<std::string> unversioned;
     std::size_t c = 0;
     for (const auto& name : names) {
       while (c < children.size() && children[c].name < name) ++c;
       if (c < children.size() && children[c].name == name) continue;
-      plan.fast = false;
       if (!text::decodeUTF8(name)) return false;
+      unversioned.push_back(name);
     }
-    if (names.size() != children.size()) plan.fast = false;
+    if (names.size() - unversioned.size() != children.size()) plan.fast = false;
+    // Ignored items are not reported, so build output beside versioned
+    // files leaves the folder to this walk; any other unversioned item is
+    // Subversion's to report.
+    if (plan.fast && !unversioned.empty()) plan.fast = ignoresAll_(absolute(relpath), unversioned);
     return true;
   }
 
@@ -300,6 +307,7 @@ class FastWalk {
   WCSnapshot& snapshot_;
   const StatusSink& sink_;
   const FolderStatus& folderStatus_;
+  const IgnoresAll& ignoresAll_;
   std::unordered_map<std::string, FolderPlan> plans_;
   std::string pathBuffer_, reposPathBuffer_;
   std::vector<char> buffer_ = std::vector<char>(128 * 1024);  // for byte comparisons
@@ -307,11 +315,24 @@ class FastWalk {
 
 }  // namespace
 
-bool fastWalk(const std::string& root, const StatusSink& sink, const FolderStatus& folderStatus, svn_error_t** err) {
+bool ignoredBySubversion(svn_client_ctx_t* ctx, const std::string& folder, const std::vector<std::string>& names) {
+  apr_pool_t* pool = svn_pool_create(nullptr);
+  apr_array_header_t* patterns = nullptr;
+  svn_error_t* err = svn_wc_get_ignores2(&patterns, ctx->wc_ctx, folder.c_str(), ctx->config, pool, pool);
+  bool all = err == nullptr && std::all_of(names.begin(), names.end(), [&](const std::string& name) {
+               return svn_wc_match_ignore_list(name.c_str(), patterns, pool) != 0;
+             });
+  svn_error_clear(err);
+  svn_pool_destroy(pool);
+  return all;
+}
+
+bool fastWalk(const std::string& root, const StatusSink& sink, const FolderStatus& folderStatus,
+              const IgnoresAll& ignoresAll, svn_error_t** err) {
   if (root.size() < 2 || root.front() != '/') return false;
   auto snapshot = readWorkingCopyDatabase(root);
   if (!snapshot) return false;
-  FastWalk walk(root, *snapshot, sink, folderStatus);
+  FastWalk walk(root, *snapshot, sink, folderStatus, ignoresAll);
   if (!walk.plan()) return false;
   *err = walk.walk("", true);
   return true;

@@ -9,7 +9,8 @@
 // files whose text changed) on its own; every folder holding anything else
 // (and every subtree holding nothing else) goes to `folderStatus`, which
 // asks Subversion for the folder at the depth given, each item it reports
-// to `into` (canonical paths, records valid during the call). The walk
+// to `into` (canonical paths, records valid during the call). A folder
+// whose only unversioned items are ignored ones (`ignoresAll`) stays fast. The walk
 // then hands those items on in Subversion's order, each versioned folder
 // followed by what lies below it. The root's own record always comes from
 // Subversion. Where more than a quarter of the folders would need
@@ -26,6 +27,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace svn::detail {
 
@@ -33,6 +35,15 @@ namespace svn::detail {
 using StatusSink = std::function<svn_error_t*(const char* path, const svn_client_status_t& status)>;
 using FolderStatus = std::function<svn_error_t*(const std::string& path, svn_depth_t depth, const StatusSink& into)>;
 
-bool fastWalk(const std::string& root, const StatusSink& sink, const FolderStatus& folderStatus, svn_error_t** err);
+// Whether Subversion ignores every one of `names` (unversioned items of the
+// folder at `folder`), as its status walk would decide.
+using IgnoresAll = std::function<bool(const std::string& folder, const std::vector<std::string>& names)>;
+
+// Subversion's own decision for `ignoresAll`: the configuration's global
+// ignores, the folder's svn:ignore and the svn:global-ignores it inherits.
+bool ignoredBySubversion(svn_client_ctx_t* ctx, const std::string& folder, const std::vector<std::string>& names);
+
+bool fastWalk(const std::string& root, const StatusSink& sink, const FolderStatus& folderStatus,
+              const IgnoresAll& ignoresAll, svn_error_t** err);
 
 }  // namespace svn::detail

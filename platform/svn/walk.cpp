@@ -94,6 +94,9 @@ class Walk {
                 baton_.divert = nullptr;
                 return err;
               },
+              [&](const std::string& folder, const std::vector<std::string>& names) {
+                return ignoredBySubversion(ctx_, folder, names);
+              },
               &err))
         return err;
     }

@@ -114,6 +114,9 @@ std::vector<std::string> fast(const std::string& wc, bool& used, std::size_t& ow
             },
             &baton);
       },
+      [&](const std::string& folder, const std::vector<std::string>& names) {
+        return svn::detail::ignoredBySubversion(svn.ctx, folder, names);
+      },
       &err);
   return ending(std::move(items), err);
 }
@@ -157,6 +160,7 @@ class FastWalkTest : public ::testing::Test {
     runOK({"svn", "propset", "-q", "svn:eol-style", "native", "eol.txt"}, repo.wc);
     runOK({"svn", "propset", "-q", "svn:keywords", "Id", "kw.txt"}, repo.wc);
     runOK({"svn", "propset", "-q", "svn:ignore", "*.tmp", "."}, repo.wc);
+    runOK({"svn", "propset", "-q", "svn:global-ignores", "*.log", "a"}, repo.wc);
     runOK({"svn", "propset", "-q", "note", "on a file", "a/y.txt"}, repo.wc);
     runOK({"svn", "commit", "-q", "-m", "props"}, repo.wc);
     runOK({"svn", "update", "-q"}, repo.wc);
@@ -184,7 +188,8 @@ TEST_F(FastWalkTest, ReportsWhatSubversionReportsAfterRandomChanges) {
   const std::vector<std::string> files = {"f1.txt", "f2.txt", "eol.txt",    "kw.txt",        "a/x.txt", "a/y.txt",
                                           "a/deep/z.txt", "b/p q [1].txt", "b/sub/w.txt", "c/k.txt"};
   const std::vector<std::string> folders = {"a", "a/deep", "b", "b/sub", "c"};
-  const std::vector<std::string> newNames = {"n.txt", "n [2].txt", "n m.tmp", "new dir", "new link", "nested wc"};
+  const std::vector<std::string> newNames = {"n.txt", "n [2].txt", "n m.tmp", "new dir", "new link", "nested wc",
+                                             "n.o", "n.log"};
   int steps = 0, fastSteps = 0, mostlyFast = 0;
   bool wcLocked = false;
   std::error_code ec;  // a step whose target is gone does nothing
