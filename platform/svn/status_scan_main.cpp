@@ -4,6 +4,7 @@
 // process; the extension reports that working copy's scan as failed.
 #include <svn_pools.h>
 
+#include <malloc.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -36,6 +37,8 @@ int main() {
         [&](const std::string& path) { out.skipped(path); });
     out.end(err);
     svn_error_clear(err);
+    // The helper waits idle between scans: what a big scan took goes back.
+    malloc_trim(0);
     if (!connected || !out.flush()) return 1;
   }
   svn_pool_destroy(pool);

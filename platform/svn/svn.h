@@ -17,6 +17,12 @@
 //   scan fails with SVN_ERR_WC_CORRUPT. A wc.db that another program holds
 //   locked fails the scan with SVN_ERR_SQLITE_BUSY after about 0.25 s,
 //   not after Subversion's built-in 10 s (busy_timeout.cpp).
+// - A whole scan (depth infinity, every item, ignored ones left out) of a
+//   working copy root in Subversion 1.14's format reads the working copy's
+//   database itself and builds the records of unchanged items and of edited
+//   plain files without Subversion (fastwalk.h); they are the records, in
+//   the order, that svn_client_status6 gives. Everything else is still
+//   Subversion's.
 // - A file name that is not UTF-8 stops Subversion's walk at its folder;
 //   the scan then walks the working copy again around such folders (their
 //   items one by one), so every other item is reported as usual, and hands

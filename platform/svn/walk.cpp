@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "fastwalk.h"
 #include "platform/text/text.h"
 
 namespace svn::detail {
@@ -32,14 +33,12 @@ struct ScanBaton {
   // (canonical), and where to collect the folders a walk reports.
   const char* skipPath = nullptr;
   std::vector<std::string>* folders = nullptr;
+  // For the fast walk: where a walk's items go instead, as reported.
+  const StatusSink* divert = nullptr;
 };
 
-svn_error_t* reportItem(void* baton, const char* path, const svn_client_status_t* status, apr_pool_t*) {
-  auto& scan = *static_cast<ScanBaton*>(baton);
-  svn_pool_clear(scan.iterpool);
-  if (scan.skipPath != nullptr && std::strcmp(path, scan.skipPath) == 0) return SVN_NO_ERROR;
-  if (scan.folders != nullptr && status->kind == svn_node_dir) scan.folders->push_back(path);
-
+// Hands an item (its canonical path) on.
+svn_error_t* deliver(ScanBaton& scan, const char* path, const svn_client_status_t& status) {
   const char* reported = path;
   if (scan.canonicalRoot != scan.givenRoot) {
     std::string_view rest(path);
@@ -51,7 +50,16 @@ svn_error_t* reportItem(void* baton, const char* path, const svn_client_status_t
     scan.pathBuffer.append(rest);
     reported = scan.pathBuffer.c_str();
   }
-  return (*scan.sink)(reported, *status);
+  return (*scan.sink)(reported, status);
+}
+
+svn_error_t* reportItem(void* baton, const char* path, const svn_client_status_t* status, apr_pool_t*) {
+  auto& scan = *static_cast<ScanBaton*>(baton);
+  svn_pool_clear(scan.iterpool);
+  if (scan.skipPath != nullptr && std::strcmp(path, scan.skipPath) == 0) return SVN_NO_ERROR;
+  if (scan.folders != nullptr && status->kind == svn_node_dir) scan.folders->push_back(path);
+  if (scan.divert != nullptr) return (*scan.divert)(path, *status);
+  return deliver(scan, path, *status);
 }
 
 bool validUTF8(const char* name) { return text::decodeUTF8(name).has_value(); }
@@ -76,6 +84,22 @@ class Walk {
 
   svn_error_t* run() {
     const std::string& root = baton_.canonicalRoot;
+    if (options_.depth == svn_depth_infinity && options_.getAll && !options_.noIgnore) {
+      svn_error_t* err = nullptr;
+      if (fastWalk(
+              root, [&](const char* path, const svn_client_status_t& status) { return deliver(baton_, path, status); },
+              [&](const std::string& target, svn_depth_t depth, const StatusSink& into) {
+                baton_.divert = &into;
+                svn_error_t* err = status(target, depth, false, nullptr);
+                baton_.divert = nullptr;
+                return err;
+              },
+              [&](const std::string& folder, const std::vector<std::string>& names) {
+                return ignoredBySubversion(ctx_, folder, names);
+              },
+              &err))
+        return err;
+    }
     svn_error_t* err = status(root, options_.depth, false, nullptr);
     if (err == nullptr || options_.depth != svn_depth_infinity || !stoppedByAName(err)) return err;
     svn_error_t* found = findUnreadableNames();
