@@ -648,14 +648,7 @@ class SecretServiceStore : public Store {
 
   // Names the item by its attributes; the secret is never written.
   void logUnreadableSecret(const Dictionary& item) const {
-    // Appended piecewise: GCC 12 at -O3 warns falsely (-Wrestrict) on a
-    // chain of + over a temporary string.
-    auto quoted = [&](const std::string& key) {
-      std::string text = "\"";
-      text += item.text(key).value_or("");
-      text += '"';
-      return text;
-    };
+    auto quoted = [&](const std::string& key) { return "\"" + item.text(key).value_or("") + "\""; };
     std::string service = quoted(kSecAttrLabel);
     if (item.find(kSecAttrServer) != nullptr) service = quoted(kSecAttrServer);
     if (item.find(kSecAttrService) != nullptr) service = quoted(kSecAttrService);
